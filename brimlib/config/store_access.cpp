@@ -1,0 +1,39 @@
+// The library's own calls on the configuration store: commit with export, LAN address readers,
+// and the wireless selection that the store resolves wireless items against.
+#include <arpa/inet.h>
+#include <cstring>
+#include <netinet/in.h>
+
+#include "brimlib.h"
+#include "platform/apmib/apmib_ids.h"
+
+extern "C" {
+
+int32_t wlan_idx = 0;
+int32_t vwlan_idx = 0;
+
+int apmib_update_web(int type) {
+  int rc = apmib_update(type);
+  if (rc == 0) return 0;
+  if (type & 4) save_vz_to_file();
+  return rc;
+}
+
+}  // extern "C"
+
+namespace {
+
+char *address_item_text(int id, char *buf) {
+  struct in_addr a;
+  a.s_addr = 0;
+  apmib_get(id, &a);
+  // Copied out of inet_ntoa's own buffer at once; the longest dotted quad is 15 characters.
+  std::strncpy(buf, ::inet_ntoa(a), 15);
+  buf[15] = '\0';
+  return buf;
+}
+
+}  // namespace
+
+extern "C" char *getLanIp(char *buf) { return address_item_text(MIB_IP_ADDR, buf); }
+extern "C" char *getLanNetmask(char *buf) { return address_item_text(MIB_SUBNET_MASK, buf); }

@@ -1,0 +1,145 @@
+/*
+ * brimlib: the router management framework's helper library and boot initialiser.
+ *
+ * This is the one public header. It declares every exported function, global and constant.
+ * Conventions that hold throughout:
+ *  - Results: 1/0 for tests, 0/-1 for operations and driver queries, counts or values elsewhere;
+ *    each function below says which.
+ *  - A function that returns text in a buffer of its own ("static buffer") overwrites it on its
+ *    next call: copy what you keep. Nothing here is locked; call from one thread.
+ *  - Widths: integers whose width matters are int32_t; "word-sized" means intptr_t.
+ */
+#ifndef BRIMLIB_H
+#define BRIMLIB_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(__GNUC__)
+#define BRIM_API __attribute__((visibility("default")))
+#else
+#define BRIM_API
+#endif
+
+/* ------------------------------------------------------------------------------------------
+ * Platform: the configuration store (libapmib) and the framework's MQTT client library.
+ * On the router these come from the firmware; this project ships stand-ins with the same calls.
+ * ---------------------------------------------------------------------------------------- */
+
+/* Opens the store; 0 when it cannot be opened, non-zero otherwise. */
+BRIM_API int apmib_init(void);
+/* Copies item `id` into `value` (int32_t, 4-byte IPv4 in network order, NUL-terminated text or raw
+ * key bytes). 0 when the item cannot be read; the buffer is then left untouched. Wireless items are
+ * resolved against wlan_idx/vwlan_idx at the moment of the call. */
+BRIM_API int apmib_get(int id, void *value);
+/* Stores item `id` from `value` (in memory, until apmib_update). 0 for an unknown id. */
+BRIM_API int apmib_set(int id, void *value);
+/* Commits the stored values to the store file (atomically); 0 on failure, non-zero on success. */
+BRIM_API int apmib_update(int type);
+/* Exports the committed settings; the result is not looked at by this library. */
+BRIM_API int save_vz_to_file(void);
+
+/* Starts the message subscription on the broker at `host`, filter `topic`, in a background process
+ * named "brim_sub" that reconnects by itself; returns at once. 0 when started, -1 otherwise. */
+BRIM_API int vz_sub(const char *host, const char *topic);
+/* Publishes one message to the local broker (127.0.0.1). Returns 0 or a libmosquitto error code. */
+BRIM_API int vz_pub(const char *topic, const void *payload, intptr_t payloadlen, intptr_t qos);
+
+/* ------------------------------------------------------------------------------------------
+ * Handler-owned globals: defined here, used by the handlers, never by the library itself.
+ * ---------------------------------------------------------------------------------------- */
+BRIM_API extern int32_t vzData, delay_time, tm, ftype, web_mosq, wlan_num, vwlan_num, mssid_idx;
+BRIM_API extern int32_t WAN_IF, BRIDGE_IF, PPPOE_IF, ELAN_IF, ELAN2_IF, ELAN3_IF, ELAN4_IF;
+BRIM_API extern char msgData[516];
+BRIM_API extern char upgrade_time[44];
+BRIM_API extern char mos_conf[40];
+BRIM_API extern char mac_md5[40];
+BRIM_API extern char WLAN_IF[20];
+BRIM_API extern int32_t last_wantype; /* -1 at start */
+
+/* ------------------------------------------------------------------------------------------
+ * Boot initialiser (init/)
+ * ---------------------------------------------------------------------------------------- */
+
+/* Runs the boot sequence once; always returns 0 (also when the store cannot be opened). */
+BRIM_API int initbrim(void);
+/* Puts the configured web interface language file in place as /var/js/language.js. */
+BRIM_API void setLanguage(void);
+/* Rewrites /etc/hosts with the LAN address and the configured (or default) host name. */
+BRIM_API void setHosts(void);
+/* @@firmware-digest@@ */
+
+/* ------------------------------------------------------------------------------------------
+ * Process control (brimlib/process/)
+ * ---------------------------------------------------------------------------------------- */
+
+/* Runs `cmd` with /bin/sh -c and waits for it. Returns the shell's wait status as waitpid gives it
+ * (exit code n -> n*256, death by signal s -> s), 32512 when /bin/sh cannot run, -1 for a null
+ * command (after printing "BrimSystem: Null Command, Error!"), a failed fork or a failed wait.
+ * `trace` non-zero prints "[system]: <cmd>\r\n" first. Signal dispositions and masks are untouched.
+ * Never build `cmd` from outside text without brim_shell_quote(). */
+BRIM_API int BrimSystem(const char *cmd, int trace);
+/* Writes `text` into `out` (capacity `cap` bytes) as one single-quoted shell word that the shell
+ * hands on unchanged. Returns the length written, or -1 when it does not fit (out then holds ""). */
+BRIM_API int brim_shell_quote(const char *text, char *out, int cap);
+/* @@process@@ */
+
+/* ------------------------------------------------------------------------------------------
+ * Files and digests (brimlib/files/)
+ * ---------------------------------------------------------------------------------------- */
+
+/* Path tests: 1 or 0, and 0 whenever the path cannot be examined. */
+BRIM_API int isFileExist(const char *path);  /* exists (follows links) */
+BRIM_API int f_exists(const char *path);     /* exists and is not a directory */
+BRIM_API int f_file_exist(const char *path); /* is a regular file */
+BRIM_API int d_exist(const char *path);      /* is a directory */
+BRIM_API int l_exist(const char *path);      /* is itself a symbolic link (lstat) */
+/* Size in bytes, or -1 when the path cannot be examined. */
+BRIM_API int32_t f_size(const char *path);
+/* @@files@@ */
+
+/* ------------------------------------------------------------------------------------------
+ * Configuration store (brimlib/config/)
+ * ---------------------------------------------------------------------------------------- */
+
+/* The wireless selection that the store resolves wireless items against: radio 0..1, slot 0..5. */
+BRIM_API extern int32_t wlan_idx;
+BRIM_API extern int32_t vwlan_idx;
+
+/* apmib_update(type); when it succeeds and `type` has bit 4 set, also save_vz_to_file().
+ * Returns apmib_update's result (0 on failure). */
+BRIM_API int apmib_update_web(int type);
+/* Write the configured LAN address / netmask (items 170 / 171) as dotted quad into `buf`
+ * (16 bytes at least) and return `buf`. */
+BRIM_API char *getLanIp(char *buf);
+BRIM_API char *getLanNetmask(char *buf);
+/* @@config@@ */
+
+/* ------------------------------------------------------------------------------------------
+ * Network status (brimlib/net/)
+ * ---------------------------------------------------------------------------------------- */
+/* @@net@@ */
+
+/* ------------------------------------------------------------------------------------------
+ * Wireless driver (brimlib/wireless/)
+ * ---------------------------------------------------------------------------------------- */
+/* @@wireless@@ */
+
+/* ------------------------------------------------------------------------------------------
+ * Management messages (brimlib/messages/)
+ * ---------------------------------------------------------------------------------------- */
+/* @@messages@@ */
+
+/* ------------------------------------------------------------------------------------------
+ * Text utilities (brimlib/text/)
+ * ---------------------------------------------------------------------------------------- */
+/* @@text@@ */
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* BRIMLIB_H */

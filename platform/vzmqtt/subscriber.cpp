@@ -1,0 +1,46 @@
+// The subscriber process: connection, subscription and reconnection. Requests are not
+// dispatched to handlers yet; messages are received and dropped.
+#include "platform/vzmqtt/subscriber.h"
+
+#include <cstdio>
+#include <mosquitto.h>
+#include <unistd.h>
+
+namespace brim {
+namespace {
+
+struct SubState {
+  const char *filter;
+};
+
+void on_connect(struct mosquitto *m, void *obj, int rc) {
+  // Subscribe on every connect: a broker restart forgets the subscription.
+  if (rc == 0) mosquitto_subscribe(m, nullptr, static_cast<SubState *>(obj)->filter, 0);
+}
+
+void on_message(struct mosquitto *, void *, const struct mosquitto_message *) {}
+
+}  // namespace
+
+int run_subscriber(const char *host, int port, const char *filter) {
+  mosquitto_lib_init();
+  SubState st{filter};
+  char id[32];
+  std::snprintf(id, sizeof id, "brim_sub-%d", static_cast<int>(::getpid()));
+  struct mosquitto *m = mosquitto_new(id, true, &st);
+  if (!m) return 1;
+  mosquitto_connect_callback_set(m, on_connect);
+  mosquitto_message_callback_set(m, on_message);
+  mosquitto_reconnect_delay_set(m, 1, 5, false);
+  for (;;) {
+    if (mosquitto_connect(m, host, port, 30) != MOSQ_ERR_SUCCESS) {
+      ::sleep(1);
+      continue;
+    }
+    // Reconnects by itself after a lost connection; returns only on errors it cannot mend.
+    mosquitto_loop_forever(m, -1, 1);
+    ::sleep(1);
+  }
+}
+
+}  // namespace brim
