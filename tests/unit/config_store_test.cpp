@@ -1,0 +1,190 @@
+// The configuration store stand-in and the library's calls on it.
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "brimlib.h"
+#include "platform/apmib/apmib_ids.h"
+#include "platform/apmib/store.h"
+
+namespace {
+
+class Store : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/brim_store_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    path_ = dir_ + "/apmib.store";
+    setenv("APMIB_STORE", path_.c_str(), 1);
+    setenv("APMIB_EXPORT", (dir_ + "/export.store").c_str(), 1);
+    wlan_idx = vwlan_idx = 0;
+  }
+  void TearDown() override {
+    std::system(("rm -rf " + dir_).c_str());
+    wlan_idx = vwlan_idx = 0;
+  }
+  void write(const std::string &text) { std::ofstream(path_) << text; }
+  std::string read(const std::string &p) {
+    std::ifstream f(p);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+  }
+  int files_in_dir() {
+    int n = 0;
+    DIR *d = opendir(dir_.c_str());
+    while (dirent *e = readdir(d)) n += e->d_name[0] != '.';
+    closedir(d);
+    return n;
+  }
+  std::string dir_, path_;
+};
+
+int32_t get_int(int id) {
+  int32_t v = -12345;
+  return apmib_get(id, &v) ? v : -12345;
+}
+
+TEST_F(Store, MissingFileCannotBeOpened) { EXPECT_EQ(apmib_init(), 0); }
+
+TEST_F(Store, ValuesInEveryForm) {
+  write("# comment\n"
+        "IP_ADDR = 192.168.0.1\n"
+        "OP_MODE = 2\n"
+        "HOST_NAME = \"my \\\"host\\\"\\n\"\n"
+        "wlan0.WLAN_WEP64_KEY1 = 0011aaff7f\n"
+        "18051 = -1\n");
+  ASSERT_NE(apmib_init(), 0);
+  uint32_t addr = 0;
+  ASSERT_EQ(apmib_get(MIB_IP_ADDR, &addr), 1);
+  EXPECT_EQ(addr, htonl(0xC0A80001));  // network byte order, as the router stores it
+  EXPECT_EQ(get_int(MIB_OP_MODE), 2);
+  EXPECT_EQ(get_int(MIB_TELNET_ENABLED), -1);
+  char host[32];
+  ASSERT_EQ(apmib_get(MIB_HOST_NAME, host), 1);
+  EXPECT_STREQ(host, "my \"host\"\n");
+  unsigned char key[5];
+  ASSERT_EQ(apmib_get(4, key), 1);
+  EXPECT_EQ(std::memcmp(key, "\x00\x11\xaa\xff\x7f", 5), 0);
+  // Items the file does not name read as zero; unknown ids cannot be read.
+  EXPECT_EQ(get_int(MIB_WAN_LINK_MARK), 0);
+  EXPECT_EQ(get_int(99999), -12345);
+}
+
+TEST_F(Store, WirelessItemsFollowTheSelection) {
+  write("wlan0.WLAN_ENCRYPT = 4\nwlan0-va1.WLAN_ENCRYPT = 2\nwlan1-va0.WLAN_ENCRYPT = 6\n"
+        "wlan1-vxd.WLAN_ENCRYPT = 1\n");
+  ASSERT_NE(apmib_init(), 0);
+  struct Case {
+    int radio, slot, value;
+  } cases[] = {{0, 0, 4}, {0, 2, 2}, {1, 1, 6}, {1, 5, 1}, {1, 0, 0}};
+  for (const Case &c : cases) {
+    wlan_idx = c.radio;
+    vwlan_idx = c.slot;
+    EXPECT_EQ(get_int(MIB_WLAN_ENCRYPT), c.value) << c.radio << "/" << c.slot;
+  }
+  wlan_idx = 2;  // out of range: nothing to read, nothing written
+  EXPECT_EQ(get_int(MIB_WLAN_ENCRYPT), -12345);
+  int32_t v = 9;
+  EXPECT_EQ(apmib_set(MIB_WLAN_ENCRYPT, &v), 0);
+  wlan_idx = 0;
+  vwlan_idx = 6;
+  EXPECT_EQ(get_int(MIB_WLAN_ENCRYPT), -12345);
+}
+
+TEST_F(Store, MarkedItemsFailAndLeaveTheBufferUntouched) {
+  write("!OP_MODE = 1\n!HOST_NAME\nIP_ADDR = 10.0.0.1\n");
+  ASSERT_NE(apmib_init(), 0);
+  EXPECT_EQ(get_int(MIB_OP_MODE), -12345);
+  char host[32] = "untouched";
+  EXPECT_EQ(apmib_get(MIB_HOST_NAME, host), 0);
+  EXPECT_STREQ(host, "untouched");
+  char lan[16];
+  EXPECT_STREQ(getLanIp(lan), "10.0.0.1");
+  EXPECT_STREQ(getLanNetmask(lan), "0.0.0.0");
+}
+
+TEST_F(Store, BadLinesAreSkipped) {
+  write("NO_SUCH_ITEM = 1\nOP_MODE = x\nHOST_NAME = unquoted\nwlan7.WLAN_ENCRYPT = 1\n"
+        "WEB_LANGUAGE = \"toolongtext\"\nwlan0.WLAN_WEP64_KEY1 = 0011\nOP_MODE = 1\n");
+  testing::internal::CaptureStderr();
+  ASSERT_NE(apmib_init(), 0);
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(get_int(MIB_OP_MODE), 1);
+  EXPECT_NE(err.find(":6: line ignored"), std::string::npos) << err;
+  EXPECT_EQ(err.find(":7:"), std::string::npos) << err;
+}
+
+TEST_F(Store, UpdateCommitsAtomicallyAndRoundTrips) {
+  write("OP_MODE = 0\n");
+  ASSERT_NE(apmib_init(), 0);
+  const char hostile[] = "a\"b\\c\nd\te\x01'$(x)`y`";
+  char pw[128];
+  std::strcpy(pw, hostile);
+  apmib_set(MIB_SUPER_PASSWORD, pw);
+  int32_t mode = 2;
+  apmib_set(MIB_OP_MODE, &mode);
+  ASSERT_NE(apmib_update(1), 0);
+  EXPECT_EQ(files_in_dir(), 1) << "a temporary file was left behind";
+  // A fresh load sees exactly what was committed.
+  mode = 0;
+  apmib_set(MIB_OP_MODE, &mode);
+  ASSERT_NE(apmib_init(), 0);
+  EXPECT_EQ(get_int(MIB_OP_MODE), 2);
+  char back[128] = {};
+  ASSERT_EQ(apmib_get(MIB_SUPER_PASSWORD, back), 1);
+  EXPECT_STREQ(back, hostile);
+  // Texts longer than the item are cut to fit, never overflow the reader's buffer.
+  char lang[64];
+  std::memset(lang, 'x', sizeof lang - 1);
+  lang[sizeof lang - 1] = '\0';
+  apmib_set(MIB_WEB_LANGUAGE, lang);
+  char small[8];
+  ASSERT_EQ(apmib_get(MIB_WEB_LANGUAGE, small), 1);
+  EXPECT_STREQ(small, "xxxxxxx");
+}
+
+TEST_F(Store, UpdateReportsAFailedWrite) {
+  write("OP_MODE = 0\n");
+  ASSERT_NE(apmib_init(), 0);
+  setenv("APMIB_STORE", (dir_ + "/missing-dir/apmib.store").c_str(), 1);
+  EXPECT_EQ(apmib_update(1), 0);
+  EXPECT_EQ(apmib_update_web(4), 0);
+  EXPECT_NE(access((dir_ + "/export.store").c_str(), F_OK), 0) << "exported after a failed commit";
+}
+
+TEST_F(Store, UpdateWebExportsOnlyForKindFour) {
+  write("OP_MODE = 1\n");
+  ASSERT_NE(apmib_init(), 0);
+  std::string exported = dir_ + "/export.store";
+  EXPECT_NE(apmib_update_web(1), 0);
+  EXPECT_NE(access(exported.c_str(), F_OK), 0);
+  EXPECT_NE(apmib_update_web(4 | 2), 0);
+  EXPECT_NE(read(exported).find("OP_MODE = 1"), std::string::npos);
+}
+
+TEST(StoreText, ParserRejectsMalformedInput) {
+  using apmib::LineKind;
+  EXPECT_EQ(apmib::parse_line("").kind, LineKind::Blank);
+  EXPECT_EQ(apmib::parse_line("   # x").kind, LineKind::Blank);
+  for (const char *bad : {"=", "OP_MODE", "OP_MODE = ", "OP_MODE = 99999999999", "IP_ADDR = 1.2.3",
+                          "HOST_NAME = \"a", "HOST_NAME = \"a\\q\"", "HOST_NAME = \"\\x00\"",
+                          "wlan0.IP_ADDR = 1.1.1.1", "wlan0-va5.WLAN_ENCRYPT = 1", "wlan0-vx.WLAN_ENCRYPT = 1"})
+    EXPECT_EQ(apmib::parse_line(bad).kind, LineKind::Bad) << bad;
+  apmib::Line l = apmib::parse_line("!wlan1-va3.WLAN_DISABLED = 1");
+  ASSERT_EQ(l.kind, LineKind::Entry);
+  EXPECT_TRUE(l.unreadable);
+  EXPECT_EQ(l.key.radio, 1);
+  EXPECT_EQ(l.key.slot, 4);
+}
+
+}  // namespace
