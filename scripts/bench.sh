@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Runs every benchmark from a release build. Each line: name, our figure, the anchor's figure
+# measured in the same run, their ratio, and the goal.
+set -euo pipefail
+repo=$(cd "$(dirname "$0")/.." && pwd)
+cd "$repo"
+bash scripts/deps.sh
+mkdir -p build-bench
+cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DBRIM_BENCH=ON -DBRIM_TESTS=OFF >/dev/null
+ninja -C build-bench -j"$(nproc)" >/dev/null
+for b in build-bench/bench/*_bench; do
+  [ -x "$b" ] && "$b"
+done
+# Benchmarks that need the simulated router run inside the sandbox.
+for s in bench/*_bench.sh; do
+  [ -f "$s" ] && sandbox/brim-sandbox --build build-bench -- bash "$repo/$s"
+done
