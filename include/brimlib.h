@@ -136,6 +136,39 @@ BRIM_API char *getLanNetmask(char *buf);
 /* ------------------------------------------------------------------------------------------
  * Text utilities (brimlib/text/)
  * ---------------------------------------------------------------------------------------- */
+/* All of these are pure: no state, no allocation, nothing printed; they touch only the buffers
+ * passed in. */
+
+/* 1 when the low 8 bits of `c` are 0-9, A-F or a-f, else 0. */
+BRIM_API int _is_hex(int c);
+/* Splits `src` at every `delim` and writes field k, terminated, at dst + k * row_size; `dst` is a
+ * block of rows * row_size bytes and nothing outside it is written. Empty fields count (leading,
+ * doubled and trailing delimiters each make one). Returns the number of fields, or -1 when `src`
+ * is empty or null, `dst` is null, rows or row_size is 0 or less, a field is longer than
+ * row_size - 1 (its row then holds the first row_size - 1 characters) or there are more fields
+ * than rows. Rows written before a failure keep their terminated contents. */
+BRIM_API int splitString2Arr_v2(const char *src, char *dst, int rows, int row_size, char delim);
+/* Writes the `count` bytes of `bin` as lower-case hex pairs into `out`, which must hold
+ * 2 * count + 1 bytes; exactly that many are written. A count of 0 or less gives "". */
+BRIM_API void convert_bin_to_str(const unsigned char *bin, int count, char *out);
+/* Copies token `n` (1 to 4) of the ';'-separated `src` into `out` (128 bytes are enough; only the
+ * token and its terminator are written). Separators work as in strtok: runs count as one, leading
+ * and trailing ones make no token. An empty or null source, one of 128 characters or more, n
+ * outside 1..4 or too few tokens give "". Always returns 0. Tokenises with strtok_r, so it keeps
+ * no tokenizer state and may run while another strtok walk is in progress. */
+BRIM_API int checkVar(const char *src, int n, char *out);
+/* Converts the first `len` characters of `text`, two hex digits per byte, into `out`, which must
+ * hold len / 2 bytes. Returns 1 on success (also for len <= 0, writing nothing), 0 on a
+ * non-hex character, on a lone last character (odd len) or when `text` ends before `len`; bytes
+ * converted before the failure stay. Reads never go past `len` or the text's terminator. */
+BRIM_API int string_to_hex(const char *text, unsigned char *out, int len);
+/* 1 when `text` is exactly "xx:xx:xx:xx:xx:xx" with hex digits of either case, else 0. */
+BRIM_API int isMacValid(const char *text);
+/* Copies field `index` (from 0) of `src`, fields separated by the single character `delim`, into
+ * `out` of `len` bytes: at most len - 1 characters and a terminator (a longer field is cut). Empty
+ * fields count. Returns 0, or -1 when src/out is null, len <= 0, index < 0 or `src` has fewer
+ * than `index` delimiters (`out` is then untouched). */
+BRIM_API int getNthValueSafe(int index, const char *src, char delim, char *out, int len);
 /* @@text@@ */
 
 #ifdef __cplusplus
