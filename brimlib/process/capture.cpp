@@ -1,0 +1,96 @@
+// Capturing a command's output through a read pipe: the first line as text or number, the
+// wireless channel, the local date and time.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "brimlib.h"
+#include "brimlib/common/ifname.h"
+
+namespace {
+
+// Owns a popen stream; pclose waits for the command.
+class Pipe {
+ public:
+  explicit Pipe(const char *cmd) : f_(cmd ? ::popen(cmd, "r") : nullptr) {}
+  Pipe(const Pipe &) = delete;
+  Pipe &operator=(const Pipe &) = delete;
+  ~Pipe() {
+    if (f_) ::pclose(f_);
+  }
+  FILE *get() const { return f_; }
+  explicit operator bool() const { return f_ != nullptr; }
+
+ private:
+  FILE *f_;
+};
+
+void cut_line_end(char *buf) {
+  if (char *nl = std::strchr(buf, '\n')) *nl = '\0';
+}
+
+int g_last_channel = 0;  // shared by every interface, as the firmware's callers expect
+
+}  // namespace
+
+extern "C" {
+
+int getCmdResult(const char *cmd, char *buf, int size) {
+  // Nothing can be stored in a buffer of no size; refusing keeps buf[size - 1] in bounds.
+  if (buf == nullptr || size <= 0) return -1;
+  Pipe p(cmd);
+  if (!p) return -1;
+  (void)std::fgets(buf, size, p.get());
+  cut_line_end(buf);
+  buf[size - 1] = '\0';
+  return 0;
+}
+
+int getCmdStr(const char *cmd, char *buf, int size) {
+  if (buf == nullptr || size <= 0) return -1;
+  Pipe p(cmd);
+  if (!p) return -1;
+  if (std::fgets(buf, size, p.get()) == nullptr) {
+    buf[0] = '\0';
+    return -1;
+  }
+  cut_line_end(buf);
+  return 0;
+}
+
+int getCmdVal(const char *cmd) {
+  char buf[64];
+  std::memset(buf, 0, sizeof buf);
+  Pipe p(cmd);
+  if (!p) return 0;
+  if (std::fgets(buf, sizeof buf, p.get()) != nullptr) cut_line_end(buf);
+  return std::atoi(buf);
+}
+
+int getWirelessChannel(const char *ifname) {
+  // Room for the longest interface name (15), so a valid name is never cut.
+  char cmd[80];
+  char val[8];
+  std::memset(cmd, 0, sizeof cmd);
+  std::memset(val, 0, sizeof val);
+  if (!brim::is_plain_ifname(ifname)) return g_last_channel;
+  std::snprintf(cmd, sizeof cmd, "iwpriv %s get_mib channel | grep get_mib | cut -d':' -f2", ifname);
+  Pipe p(cmd);
+  if (!p) return g_last_channel;
+  if (std::fgets(val, sizeof val, p.get()) == nullptr) return g_last_channel;
+  g_last_channel = std::atoi(val);
+  return g_last_channel;
+}
+
+char *get_Create_Time(char *buf) {
+  if (buf == nullptr) return nullptr;
+  char line[64];
+  std::memset(line, 0, sizeof line);
+  Pipe p("date +\"%Y-%m-%d %I:%M:%S %p\"");
+  if (!p) return nullptr;
+  while (std::fgets(line, sizeof line, p.get()) != nullptr) cut_line_end(line);
+  std::memcpy(buf, line, std::strlen(line) + 1);
+  return buf;
+}
+
+}  // extern "C"
