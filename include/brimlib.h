@@ -126,6 +126,72 @@ BRIM_API char *getLanNetmask(char *buf);
 /* ------------------------------------------------------------------------------------------
  * Wireless driver (brimlib/wireless/)
  * ---------------------------------------------------------------------------------------- */
+
+/* The wireless driver's private requests (Wireless Extensions numbering, all read requests on an
+ * AF_INET datagram socket; data through iwreq.u.data.pointer/length, flags 0). */
+enum {
+  SIOC_WL_STA_INFO = 0x8B30,    /* StaInfoTable, 3120 bytes */
+  SIOC_WL_STA_NUM = 0x8B31,     /* station count, uint16_t */
+  SIOC_WL_SCAN_REQ = 0x8B33,    /* one status byte */
+  SIOC_WL_SCAN_RESULT = 0x8B34, /* SiteSurveyBuffer: 11268 bytes, or its first byte only */
+  SIOC_WL_JOIN_RESULT = 0x8B36, /* one result byte */
+  SIOC_WL_BSS_INFO = 0x8B37     /* BssInfoRecord, 44 bytes */
+};
+
+/* Records the driver fills; their layout beyond the fields named here is the driver's own. */
+typedef struct StaInfoTable {
+  uint8_t bytes[3120];
+} StaInfoTable;
+typedef struct SiteSurveyBuffer {
+  uint8_t bytes[11268]; /* bytes[0] set by the caller: 0 = fetch it all, else the first byte only */
+} SiteSurveyBuffer;
+typedef struct BssInfoRecord {
+  uint8_t state;      /* connection state; 4 = connected */
+  uint8_t driver1[8];
+  uint8_t rssi;       /* received signal strength of the link */
+  uint8_t driver2[34];
+} BssInfoRecord;
+
+struct iwreq; /* <linux/wireless.h> */
+
+/* Interface names must be plain: 1 to 15 letters, digits, '.', '_' or '-' (not leading). Any
+ * other name never reaches the driver or a shell: queries give -1, takeEffectWlan does nothing. */
+
+/* Copies `ifname` (terminated) into `wrq` and issues ioctl(skfd, request, wrq); the data
+ * descriptor is used as the caller set it. The ioctl's result; -1 with errno EINVAL for a name
+ * that is not plain or a null `wrq` (nothing issued). */
+BRIM_API int iw_get_ext(int skfd, const char *ifname, int request, struct iwreq *wrq);
+
+/* The queries below open their own socket, check that the interface is wireless (SIOCGIWNAME),
+ * issue one private request and close the socket. 0 on success, -1 on any failure (bad name, no
+ * socket, not wireless, driver refused; null out-pointer); nothing is printed. */
+
+/* Clears `table` and lets the driver fill it. On -1 the contents are unspecified. */
+BRIM_API int getWlStaInfo(const char *ifname, StaInfoTable *table);
+/* Number of associated stations, 0 to 65535, or -1. */
+BRIM_API int getStaAssociatedNum(const char *ifname);
+/* Starts a site survey; on 0, *status receives the driver's byte (255 is stored as -1). On -1
+ * *status is untouched. */
+BRIM_API int getWlSiteSurveyRequest(const char *ifname, int32_t *status);
+/* Fetches the survey into `buf`: all 11268 bytes when buf->bytes[0] is 0, else the first byte. */
+BRIM_API int getWlSiteSurveyResult(const char *ifname, SiteSurveyBuffer *buf);
+/* The driver's join result byte into *result. */
+BRIM_API int getWlJoinResult(const char *ifname, unsigned char *result);
+/* The association record of the interface into *info. */
+BRIM_API int getWlBssInfo(const char *ifname, BssInfoRecord *info);
+/* Signal strength of the interface's link (record byte 9), 0 to 255; 0 when the query fails. */
+BRIM_API int getRptStaAndRssi(const char *ifname);
+/* Repeater link state: 1 connected (state 4); 0 for states 0, 1, 3; -1 for states 2, 5 and above
+ * and whenever the query fails. Only 1 means the link is up. */
+BRIM_API int getRepeaterStatus(const char *ifname);
+
+/* Makes the stored settings of wireless interface `name` take effect: reloads it with "flash
+ * set_mib" and cycles it; with `restart` non-zero also rebuilds the bridge's wireless list,
+ * restarts the wireless applications and UPnP (waits 2 s) and, in OPMODE_WIRELESS_WAN, repairs the
+ * default route or renews the DHCP lease; finally takes the interface down when it is disabled,
+ * and the radio's repeater interface when that is switched off. Command results are not checked.
+ * Leaves the wlan_idx/vwlan_idx selection on `name`. Not for concurrent use with any selection. */
+BRIM_API void takeEffectWlan(const char *name, int restart);
 /* @@wireless@@ */
 
 /* ------------------------------------------------------------------------------------------
