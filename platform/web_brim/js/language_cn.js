@@ -1,0 +1,2 @@
+// Web interface texts: Simplified Chinese.
+var brim_lang = "cn";

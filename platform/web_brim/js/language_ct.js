@@ -1,0 +1,2 @@
+// Web interface texts: Traditional Chinese.
+var brim_lang = "ct";

@@ -1,0 +1,2 @@
+// Web interface texts: English.
+var brim_lang = "en";

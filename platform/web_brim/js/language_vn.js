@@ -1,0 +1,2 @@
+// Web interface texts: Vietnamese.
+var brim_lang = "vn";
