@@ -116,6 +116,36 @@ BRIM_API int apmib_update_web(int type);
  * (16 bytes at least) and return `buf`. */
 BRIM_API char *getLanIp(char *buf);
 BRIM_API char *getLanNetmask(char *buf);
+/* Wireless interface selection. Names are "wlanR", "wlanR-vaN" or "wlanR-vxd" (R radio 0..1;
+ * the first four characters are not examined). Sets wlan_idx = R and vwlan_idx = slot: root 0,
+ * -vaN -> N + 1, -vxd -> 5 (the slot -va4 shares). Returns 1 when selected. A bad radio number
+ * (or a null name, or one shorter than 4 characters) prints "invalid wlan interface index number!"
+ * on stdout, changes nothing and returns 0; a bad -va number (not 0..4) prints "invalid virtual
+ * wlan interface index number!" and returns 0 with radio R's root interface selected. Names too
+ * short for a suffix, or with another suffix, select the root interface. */
+BRIM_API int SetWlan_idx(const char *ifname);
+
+/* Security readers. Each first selects `ifname` with SetWlan_idx, ignoring a rejection (the
+ * previous selection is then read), and leaves the selection changed. A value the store cannot
+ * supply counts as 0. The text readers return a static buffer of their own, overwritten by their
+ * next call. */
+/* Item 22: 0 = interface enabled, 1 = disabled. */
+BRIM_API int getWirelessOnOff(const char *ifname);
+/* Band bits (item 74) as a mode number: 1->1, 2->4, 3->0, 4->2, 8->6, 12->8, 64/68/72/76->14,
+ * 75->75, anything else 9. */
+BRIM_API int getWirelessMode(const char *ifname);
+/* Key text (buffer of 100 bytes): the WPA passphrase for the WPA modes; for WEP the default key
+ * as lower-case hex digits (format 1) or as text up to its first zero byte; "" otherwise. */
+BRIM_API char *getWirelessKey(const char *ifname);
+/* Encryption token (8 bytes): "NONE", "WEP64"/"WEP128", "TKIP", "AES" or "TKIPAES". */
+BRIM_API char *getEncrypType(const char *ifname);
+/* Authentication token (16 bytes): "NONE", "OPEN"/"SHARED" (WEP), "WPAPSK", "WPA2PSK" or
+ * "WPAPSKWPA2PSK". */
+BRIM_API char *getAuthMode(const char *ifname);
+/* The same in the repeater vocabulary: with WEP the encryption token is "OPEN"/"SHARED"
+ * (8 bytes) and the authentication token "WEP" (16 bytes). */
+BRIM_API char *getRptEncrypType(const char *ifname);
+BRIM_API char *getRptAuthMode(const char *ifname);
 /* @@config@@ */
 
 /* ------------------------------------------------------------------------------------------
