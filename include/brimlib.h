@@ -146,6 +146,33 @@ BRIM_API char *getAuthMode(const char *ifname);
  * (8 bytes) and the authentication token "WEP" (16 bytes). */
 BRIM_API char *getRptEncrypType(const char *ifname);
 BRIM_API char *getRptAuthMode(const char *ifname);
+
+/* WPS settings before (wps_config_info, with change_kind) and after (wps_config_info_tmp) a
+ * wireless change; filled by the handler, only read by update_wps_configured. */
+typedef struct WpsConfigInfo {
+  int32_t change_kind;    /* 1 basic, 2 WEP, 3 WPA, 4 WEP authentication, other: security */
+  int32_t basic_mode;
+  int32_t encryption;     /* as item 25: 0 none, 1 WEP, 2 WPA, 4 WPA2, 6 mixed */
+  int32_t authentication; /* WEP: 0 open, 1 shared, 2 either; WPA modes: bit 2 = pre-shared key */
+  int32_t wep_option;
+  int32_t wpa_cipher;     /* 1 TKIP, 2 AES, other both */
+  int32_t wpa2_cipher;
+  char ssid[33];          /* up to 32 bytes and the terminator */
+  int32_t wep_key_option;
+  uint8_t wep64_keys[4][5];
+  uint8_t wep128_keys[4][13];
+  char psk[65];           /* passphrase of up to 64 characters and the terminator */
+} WpsConfigInfo;
+BRIM_API extern WpsConfigInfo wps_config_info;
+BRIM_API extern WpsConfigInfo wps_config_info_tmp;
+/* Writes the WPS items of the selected interface to follow the change: kind 1 the SSID when it
+ * or basic_mode changed; kind 4 the authentication type when WEP moves between open-capable
+ * and shared; other kinds the authentication and encryption types, the passphrase for the WPA
+ * modes with a pre-shared key, and item 281 = 0 when `clear_flag` is non-zero. When a kind 1, 2,
+ * 3 or 4 change matters, clears item 281 and, if the interface was not yet WPS-configured, marks
+ * it and the same slot of the other radio configured; wlan_idx is restored. Nothing is
+ * committed (apmib_update is the caller's). */
+BRIM_API void update_wps_configured(int clear_flag);
 /* @@config@@ */
 
 /* ------------------------------------------------------------------------------------------
