@@ -14,6 +14,9 @@
 
 #include <stdint.h>
 
+#include <cjson/cJSON.h>
+#include <mosquitto.h>
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -173,11 +176,53 @@ BRIM_API extern WpsConfigInfo wps_config_info_tmp;
  * it and the same slot of the other radio configured; wlan_idx is restored. Nothing is
  * committed (apmib_update is the caller's). */
 BRIM_API void update_wps_configured(int clear_flag);
+
+/* Operation modes (item 192). */
+enum { OPMODE_GATEWAY = 0, OPMODE_BRIDGE = 1, OPMODE_WIRELESS_WAN = 2 };
+/* WAN connection types (item 104). 3, 4, 6 and 16 run over PPP ("ppp0"). */
+enum { WAN_STATIC = 0, WAN_DHCP = 1, WAN_PPPOE = 3, WAN_PPTP = 4, WAN_L2TP = 6, WAN_3G = 16 };
+
+/* Operation mode (item 192) / DHCP setting (item 173) as stored; the read is not checked. */
+BRIM_API int getOperationMode(void);
+BRIM_API int getDhcp(void);
+/* Writes "STATIC", "DHCP", "PPPOE", "PPTP", "L2TP" or "3G" for the WAN type (item 104) into
+ * `buf` (7 bytes at least); any other type leaves `buf` exactly as it was. */
+BRIM_API void getWanConnectMode(char *buf);
+/* Writes the WAN interface name into `name` (20 bytes at least; pass it zeroed): "ppp0" for the
+ * PPP types in every mode, else "wlan<item 193>-vxd" in mode 2, else "eth1". When item 104, 192
+ * or 193 cannot be read, `name` is left untouched. */
+BRIM_API void getWanIfName(char *name);
 /* @@config@@ */
 
 /* ------------------------------------------------------------------------------------------
  * Network status (brimlib/net/)
  * ---------------------------------------------------------------------------------------- */
+
+/* Selectors of getInAddr. */
+enum { IFADDR_IP = 2, IFADDR_NETMASK = 4, IFADDR_HWADDR = 8 };
+
+/* Interface names must be at most 15 characters; longer names are refused as a missing
+ * interface would be (never cut to a different name). Every call asks the kernel afresh. */
+
+/* After checking that `ifname` exists (SIOCGIFFLAGS; a down interface passes), writes into
+ * `result` (16 bytes at least): IFADDR_IP / IFADDR_NETMASK the dotted-quad text; IFADDR_HWADDR the
+ * 16-byte struct sockaddr record (family, then address bytes). Returns 1 when `result` was
+ * written, 0 otherwise (no such interface, no address, other selector): `result` is then untouched. */
+BRIM_API int getInAddr(const char *ifname, int which, void *result);
+/* Dotted-quad IPv4 address of `ifname` into `ip` (16 bytes). 0 on success, -1 on failure. */
+BRIM_API int getIfIp(const char *ifname, char *ip);
+/* MAC of `ifname` as "%02X:%02X:%02X:%02X:%02X:%02X" (upper case) into `mac` (18 bytes).
+ * 0 on success, -1 on failure. */
+BRIM_API int getIfMac(const char *ifname, char *mac);
+/* Address / netmask of the WAN interface (getWanIfName): a static buffer of the function's own,
+ * overwritten by its next call, or the fixed text "0.0.0.0" on any failure. */
+BRIM_API const char *getWanIp(void);
+BRIM_API const char *getWanNetmask(void);
+/* MAC text of the WAN interface (of "eth1" when the WAN is "ppp0"): static buffer, or "" on
+ * failure. */
+BRIM_API const char *getWanMac(void);
+/* MAC text of "br0": static buffer, or NULL on failure (test for it). */
+BRIM_API const char *getLanMac(void);
 /* @@net@@ */
 
 /* ------------------------------------------------------------------------------------------
@@ -254,6 +299,64 @@ BRIM_API void takeEffectWlan(const char *name, int restart);
 /* ------------------------------------------------------------------------------------------
  * Management messages (brimlib/messages/)
  * ---------------------------------------------------------------------------------------- */
+
+/* Field `var` of the request object as text: a string member's own text (owned by `object`);
+ * "1" / "0" for true / false; a number's integer value as "%d" in ONE process-wide static buffer
+ * that the next number conversion overwrites; `defaultGetValue` (returned as passed) when the
+ * member is missing, null, an array or an object. A null or empty `var` is a programming error:
+ * the process aborts with "var && *var" reported, in every build type. */
+BRIM_API const char *websGetVar(cJSON *object, const char *var, const char *defaultGetValue);
+
+/* Replies go to the request topic followed by "/R" (request topics of at most 253 characters),
+ * QoS 0, not retained, payload without its terminator. */
+
+/* Publishes `value` unchanged (an empty or NULL text as a zero-length message). Returns
+ * mosquitto_publish's result; MOSQ_ERR_INVAL without publishing when the topic is NULL or too long. */
+BRIM_API int websGetCfgResponse(struct mosquitto *mosq, const char *topic, const char *value);
+/* Publishes the cJSON_Print text of {"success": false, "error": msg}. Nothing is published for a
+ * topic that is too long; the publish result is dropped. */
+BRIM_API void websErrorResponse(struct mosquitto *mosq, const char *topic, const char *msg);
+/* Publishes the cJSON_Print text of {"success": true, "error": null, "lan_ip": ..., "wtime": wtime,
+ * "reserv": reserv}; "lan_ip" is the live address of "br0" ("" when it has none) in bridge mode,
+ * else the configured LAN address. Same topic rule as websErrorResponse. */
+BRIM_API void websSetCfgResponse(struct mosquitto *mosq, const char *topic, const char *wtime,
+                                 const char *reserv);
+/* Calls vz_pub(a, b, c, d) (topic, payload, payload length, QoS) and returns 0 whatever it returns. */
+BRIM_API int safe_vz_pub(intptr_t a, intptr_t b, intptr_t c, intptr_t d);
+
+/* Append member name/value to the escaped flat JSON object text in `root` (which the caller
+ * sizes; start with ""). Every double quote of the text is preceded by a backslash, e.g.
+ * {\"ip\":\"1.2.3.4\",\"mode\":\"2\"}; numbers are written as strings. A " \ or control character
+ * in a name or value is escaped so that the text, decoded once as a JSON string, is a JSON object
+ * with exactly the given members. Returns 0 when appended; -1 (root unchanged) for a NULL
+ * argument or a member whose text exceeds 127 bytes (name + value > 116 characters when plain). */
+BRIM_API int addInfoToroot(char *root, const char *name, const char *value);
+BRIM_API int addNumInfoToroot(char *root, const char *name, int32_t value);
+
+/* For each i < count, read item ids[i] and add it to `object` as member names[i] (appended, never
+ * replacing): IP as a dotted-quad string ("0.0.0.0" when unreadable), Str as a string ("" when
+ * unreadable), Int as a number (an unreadable item repeats the previous value, 0 at first).
+ * count <= 0 does nothing. Always return 0. */
+BRIM_API int getCfgArrayIP(cJSON *object, int32_t count, const char *const *names, const int32_t *ids);
+BRIM_API int getCfgArrayStr(cJSON *object, int32_t count, const char *const *names, const int32_t *ids);
+BRIM_API int getCfgArrayInt(cJSON *object, int32_t count, const char *const *names, const int32_t *ids);
+
+/* Handler hooks, registered by name; the dispatcher walks the list from first_brim_hook. */
+typedef void (*brim_handler_fn)(struct mosquitto *mosq, const char *topic, cJSON *request);
+struct brim_hook {
+  struct brim_hook *next; /* NULL in the last record */
+  char *name;             /* heap copy owned by the record */
+  brim_handler_fn handler;
+};
+/* Head of the list in registration order; NULL while empty. Records are never freed. */
+BRIM_API extern struct brim_hook *first_brim_hook;
+/* Empties the list (records registered before are neither freed nor changed). */
+BRIM_API void hook_list_init(void);
+/* Appends a record {name copy, handler} at the end (duplicates allowed) and returns it. Ends the
+ * process with status 1 for a NULL name or when memory runs out. */
+BRIM_API struct brim_hook *brim_hook_register(const char *name, brim_handler_fn handler);
+/* Heap copy of `s` that the caller frees; ends the process with status 1 for NULL or no memory. */
+BRIM_API char *safe_strdup(const char *s);
 /* @@messages@@ */
 
 /* ------------------------------------------------------------------------------------------

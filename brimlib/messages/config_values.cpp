@@ -1,0 +1,64 @@
+// Configuration items added to a cJSON object, one member per (name, id) pair.
+#include <arpa/inet.h>
+#include <cstring>
+#include <netinet/in.h>
+
+#include "brimlib.h"
+
+namespace {
+
+void add_member(cJSON *object, const char *name, cJSON *item) {
+  // cJSON does not take the item when it refuses it (a null name or object).
+  if (item != nullptr && !cJSON_AddItemToObject(object, name, item)) cJSON_Delete(item);
+}
+
+bool walkable(int32_t count, const char *const *names, const int32_t *ids) {
+  return count > 0 && names != nullptr && ids != nullptr;
+}
+
+}  // namespace
+
+extern "C" {
+
+int getCfgArrayIP(cJSON *object, int32_t count, const char *const *names, const int32_t *ids) {
+  if (!walkable(count, names, ids)) return 0;
+  for (int32_t i = 0; i < count; ++i) {
+    // Cleared before each read, so an unreadable item shows 0.0.0.0, not its neighbour's address.
+    unsigned char raw[32];
+    std::memset(raw, 0, sizeof raw);
+    apmib_get(ids[i], raw);
+    struct in_addr a;
+    std::memcpy(&a, raw, sizeof a);
+    char text[32];
+    std::memset(text, 0, sizeof text);
+    std::strncpy(text, ::inet_ntoa(a), sizeof text - 1);
+    add_member(object, names[i], cJSON_CreateString(text));
+  }
+  return 0;
+}
+
+int getCfgArrayStr(cJSON *object, int32_t count, const char *const *names, const int32_t *ids) {
+  if (!walkable(count, names, ids)) return 0;
+  for (int32_t i = 0; i < count; ++i) {
+    // Cleared before each read, so an unreadable item shows "", not its neighbour's text.
+    char text[500];
+    std::memset(text, 0, sizeof text);
+    apmib_get(ids[i], text);
+    text[sizeof text - 1] = '\0';
+    add_member(object, names[i], cJSON_CreateString(text));
+  }
+  return 0;
+}
+
+int getCfgArrayInt(cJSON *object, int32_t count, const char *const *names, const int32_t *ids) {
+  if (!walkable(count, names, ids)) return 0;
+  // Set once: an unreadable item repeats the value read before it.
+  int32_t value = 0;
+  for (int32_t i = 0; i < count; ++i) {
+    apmib_get(ids[i], &value);
+    add_member(object, names[i], cJSON_CreateNumber(value));
+  }
+  return 0;
+}
+
+}  // extern "C"
