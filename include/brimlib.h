@@ -223,6 +223,98 @@ BRIM_API const char *getWanNetmask(void);
 BRIM_API const char *getWanMac(void);
 /* MAC text of "br0": static buffer, or NULL on failure (test for it). */
 BRIM_API const char *getLanMac(void);
+
+/* Traffic counters of one interface, as getStats fills them from /proc/net/dev: 120 bytes, no
+ * padding, on every target. Fields getStats does not name (spare_*) are never written. */
+typedef struct NetDevStats {
+  uint64_t rx_packets;
+  uint64_t tx_packets;
+  uint64_t rx_bytes;
+  uint64_t tx_bytes;
+  uint32_t rx_errors;
+  uint32_t tx_errors;
+  uint32_t rx_dropped;
+  uint32_t tx_dropped;
+  uint32_t rx_multicast;
+  uint32_t spare_a[5];
+  uint32_t rx_compressed;
+  uint32_t tx_compressed;
+  uint32_t collisions;
+  uint32_t spare_b[3];
+  uint32_t rx_frame_errors;
+  uint32_t rx_fifo_errors;
+  uint32_t spare_c[2];
+  uint32_t tx_carrier_errors;
+  uint32_t tx_fifo_errors;
+} NetDevStats;
+
+/* Kernel tables. Each call reads its file afresh; nothing is cached. Lines longer than the
+ * kernel ever writes are skipped whole, and words are never cut to fit a field. */
+
+/* Counters of `ifname` (exact name; aliases as "eth0:1") from /proc/net/dev. The file's layout
+ * decides what is written: with "compressed" in the second header line all sixteen counters;
+ * with "bytes" but not "compressed" thirteen, rx_multicast = 0 and rx/tx_compressed untouched;
+ * with neither eleven, and rx_bytes = tx_bytes = rx_multicast = 0. Counters missing from the
+ * line keep their content; a 32-bit field keeps the low 32 bits of a larger number. Returns 0;
+ * -1 with `stats` untouched when the interface is not listed, or when the file cannot be opened
+ * (after "Warning: cannot open /proc/net/dev\n" on stdout). */
+BRIM_API int getStats(const char *ifname, NetDevStats *stats);
+/* The lower-case MAC text the ARP table holds for `ip` (exact dotted-quad text) into `mac`
+ * (18 bytes): "00:00:00:00:00:00" when there is no entry (or its address does not fit 17
+ * characters), "" when /proc/net/arp cannot be opened. */
+BRIM_API void arplookup(const char *ip, char *mac);
+/* Gateway (network byte order) of the first route of `ifname` that is up and goes through a
+ * gateway, whatever its destination, into *gateway. 1 when found; 0 when none (*gateway
+ * untouched); -1 when /proc/net/route cannot be opened (after "Open /proc/net/route file
+ * error.\n" on stdout). */
+BRIM_API int getDefaultRoute(const char *ifname, uint32_t *gateway);
+/* Dotted-quad gateway of the WAN interface (getWanIfName) in inet_ntoa's static buffer,
+ * overwritten by the next inet_ntoa; "0.0.0.0" when there is none or the table cannot be read. */
+BRIM_API const char *getWanGateway(void);
+/* Gateway of the first up default route as dotted quad into `gw` (16 bytes); "" when that route
+ * has no gateway, when there is no up default route or the table cannot be opened. A routing
+ * line that cannot be read stops the search and leaves `gw` as it was. */
+BRIM_API void getRealGateway(char *gw);
+/* The n-th (from 1) name server of /etc/resolv.conf, or of /etc/resolv.dnsmasq.conf only when
+ * /etc/resolv.conf cannot be opened. Servers longer than 15 characters (IPv6) are passed over
+ * and not counted. A static 16-byte buffer, overwritten by the next call that finds a server;
+ * "0.0.0.0" (a fixed text) when there are fewer than n servers, n < 1 or neither file opens. */
+BRIM_API const char *getDns(int n);
+
+/* The Ethernet driver's device-private request (SIOCDEVPRIVATE on an AF_INET datagram socket,
+ * ifr_data pointing at the block): four words of the target's pointer width. */
+#define ETH_CMD_GET_WAN_LINK 2000
+typedef struct DevPrivateArgs {
+  uintptr_t cmd;        /* ETH_CMD_GET_WAN_LINK */
+  uintptr_t self;       /* address of this block */
+  uintptr_t zero;       /* 0 */
+  uintptr_t link_state; /* address of an int32_t: the driver writes 0 for link, < 0 for none */
+} DevPrivateArgs;
+
+/* 1 when /etc/ppp/link exists, else 0. */
+BRIM_API int isConnectPPP(void);
+/* 1 when the WAN interface holds an IPv4 address and /etc/udhcpc/udhcpc-<wan>.pid names a
+ * process number above 0 (whether it still runs is not tested), else 0. */
+BRIM_API int isDhcpClientExist(void);
+/* Link state of the wired port `ifname` from its driver: 0 link, negative none. -1 when the
+ * name does not fit 15 characters, or the socket or the request fails (after perror of
+ * "fatal error socket\n" or "device ioctl:"). */
+BRIM_API int get_wan_link_status(const char *ifname);
+/* Whether the WAN connection is up: 1 or 0. Operation mode 0 asks the link of "eth1" first, then
+ * by WAN type: static needs link; DHCP link and isDhcpClientExist; PPPoE/PPTP/L2TP link and
+ * isConnectPPP; any other type 0. checkEthStatus in the other modes: isDhcpClientExist.
+ * checkWanStatus in mode 2: the same table with the repeater "wlan<item 193>-vxd" connected as
+ * the link; in other modes 0. Unreadable items count as mode 0, type 2, repeater 0. */
+BRIM_API int checkEthStatus(void);
+BRIM_API int checkWanStatus(void);
+/* How long the WAN has been up, from the seconds in /var/wanconnect, as "days;hours;minutes;
+ * seconds" ("1;0;0;0" for 86400) into `buf`: 16 bytes hold any time, 11 any under 10 days.
+ * "0;0;0;0" when the WAN is down (mode 0: "eth1" link state exactly 0; mode 2: either repeater
+ * connected; other modes: always down). When the file cannot be opened, prints "open file
+ * error\n" on stdout and leaves `buf` untouched. */
+BRIM_API void getWanLinktime(char *buf);
+/* "connected" when checkWanStatus() is 1, else "disconnected", into `buf` (13 bytes). */
+BRIM_API void get_wan_connect_status(char *buf);
 /* @@net@@ */
 
 /* ------------------------------------------------------------------------------------------
