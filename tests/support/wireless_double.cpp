@@ -1,0 +1,178 @@
+// The wireless driver double: see wireless_double.h. Linked only into test programs, which are
+// built with -Wl,--wrap=ioctl; the shipped library and executable never see it.
+#include "tests/support/wireless_double.h"
+
+#include <fcntl.h>
+#include <linux/wireless.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstring>
+
+#if defined(__USE_TIME_BITS64) || defined(__USE_TIME64_REDIRECTS)
+// The C library then renames ioctl, and --wrap=ioctl would catch nothing.
+#error "the ioctl interposition needs the C library's plain ioctl symbol"
+#endif
+
+namespace {
+
+// The second parameter of the C library's own ioctl prototype (unsigned long in glibc, int in
+// others), so the wrapper receives the request exactly as callers pass it.
+template <typename R, typename Fd, typename Req, bool NoExcept>
+Req request_param(R (*)(Fd, Req, ...) noexcept(NoExcept));
+using request_t = decltype(request_param(&::ioctl));
+
+constexpr unsigned kWextFirst = 0x8B00;
+constexpr unsigned kWextLast = 0x8BFF;
+
+constexpr unsigned kStaInfo = 0x8B30;
+constexpr unsigned kStaNum = 0x8B31;
+constexpr unsigned kScanReq = 0x8B33;
+constexpr unsigned kScanResult = 0x8B34;
+constexpr unsigned kJoinResult = 0x8B36;
+constexpr unsigned kBssInfo = 0x8B37;
+
+constexpr uint16_t kStaInfoLen = 3120;
+constexpr uint16_t kSurveyLen = 11268;
+constexpr uint16_t kBssInfoLen = 44;
+
+struct State {
+  std::map<std::string, wireless_double::Radio> radios;
+  std::vector<wireless_double::Seen> log;
+  std::vector<std::string> violations;
+};
+
+State &state() {
+  static State s;
+  return s;
+}
+
+int refuse(const std::string &why) {
+  state().violations.push_back(why);
+  errno = EINVAL;
+  return -1;
+}
+
+// Copies the scripted bytes (at most `cap`) to the caller's data.
+void answer(const wireless_double::Seen &s, const std::vector<uint8_t> &bytes, size_t cap) {
+  size_t n = bytes.size() < cap ? bytes.size() : cap;
+  if (n > 0) std::memcpy(const_cast<void *>(s.pointer), bytes.data(), n);
+}
+
+// The private request of a declared interface, after the common checks.
+int driver(wireless_double::Radio &r, const wireless_double::Seen &s) {
+  uint16_t want = 0;
+  switch (s.request) {
+    case kStaInfo: want = kStaInfoLen; break;
+    case kStaNum: want = sizeof(uint16_t); break;
+    case kScanReq: want = 1; break;
+    case kScanResult:
+      // The caller's first byte chooses: 0 asks for the whole buffer, anything else for one byte.
+      want = (s.pointer != nullptr && *static_cast<const uint8_t *>(s.pointer) != 0) ? 1 : kSurveyLen;
+      break;
+    case kJoinResult: want = 1; break;
+    case kBssInfo: want = kBssInfoLen; break;
+    default: return refuse(s.name + ": request " + std::to_string(s.request) + " is not the driver's");
+  }
+  if (s.pointer == nullptr) return refuse(s.name + ": request " + std::to_string(s.request) + " without data");
+  if (s.length != want)
+    return refuse(s.name + ": request " + std::to_string(s.request) + " length " + std::to_string(s.length) +
+                  ", driver needs " + std::to_string(want));
+  if (s.flags != 0) return refuse(s.name + ": request " + std::to_string(s.request) + " flags not 0");
+
+  auto f = r.fail.find(s.request);
+  if (f != r.fail.end()) {
+    errno = f->second;
+    return -1;
+  }
+  void *data = const_cast<void *>(s.pointer);
+  switch (s.request) {
+    case kStaInfo: answer(s, r.sta_info, want); break;
+    case kStaNum: std::memcpy(data, &r.sta_num, sizeof r.sta_num); break;
+    case kScanReq: std::memcpy(data, &r.scan_status, 1); break;
+    case kScanResult: answer(s, r.survey, want); break;
+    case kJoinResult: std::memcpy(data, &r.join_result, 1); break;
+    case kBssInfo: answer(s, r.bss_info, want); break;
+  }
+  return 0;
+}
+
+}  // namespace
+
+extern "C" int __real_ioctl(int fd, request_t request, ...);
+
+extern "C" int __wrap_ioctl(int fd, request_t request, ...) {
+  va_list ap;
+  va_start(ap, request);
+  void *arg = va_arg(ap, void *);
+  va_end(ap);
+
+  unsigned nr = static_cast<unsigned>(request);
+  if (nr < kWextFirst || nr > kWextLast) return __real_ioctl(fd, request, arg);
+
+  // A Wireless Extensions request: the argument is a request block.
+  auto *wrq = static_cast<struct iwreq *>(arg);
+  wireless_double::Seen s;
+  s.request = nr;
+  if (wrq == nullptr) return refuse("request " + std::to_string(nr) + " without a request block");
+  const char *end = static_cast<const char *>(std::memchr(wrq->ifr_name, '\0', IFNAMSIZ));
+  s.name.assign(wrq->ifr_name, end ? static_cast<size_t>(end - wrq->ifr_name) : IFNAMSIZ);
+  s.pointer = wrq->u.data.pointer;
+  s.length = wrq->u.data.length;
+  s.flags = wrq->u.data.flags;
+  int v = 0;
+  socklen_t len = sizeof v;
+  if (getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &v, &len) == 0) s.domain = v;
+  len = sizeof v;
+  if (getsockopt(fd, SOL_SOCKET, SO_TYPE, &v, &len) == 0) s.type = v;
+  int fdflags = fcntl(fd, F_GETFD);
+  s.cloexec = fdflags >= 0 && (fdflags & FD_CLOEXEC) != 0;
+
+  State &st = state();
+  auto radio = st.radios.find(s.name);
+  s.wireless = radio != st.radios.end();
+  st.log.push_back(s);
+
+  if (end == nullptr) return refuse("name not terminated within " + std::to_string(IFNAMSIZ) + " bytes");
+  if (!s.wireless) return __real_ioctl(fd, request, arg);
+
+  // What the kernel would refuse before any driver sees the request.
+  if (fdflags < 0) {
+    errno = EBADF;
+    return -1;
+  }
+  if (s.type < 0) {
+    errno = ENOTTY;
+    return -1;
+  }
+  if (nr == SIOCGIWNAME) {
+    std::memset(wrq->u.name, 0, sizeof wrq->u.name);
+    std::strcpy(wrq->u.name, "IEEE 802.11bgn");
+    return 0;
+  }
+  return driver(radio->second, s);
+}
+
+namespace wireless_double {
+
+Radio &declare(const std::string &name) { return state().radios[name] = Radio{}; }
+
+void reset() {
+  State &st = state();
+  st.radios.clear();
+  st.log.clear();
+  st.violations.clear();
+}
+
+const std::vector<Seen> &log() { return state().log; }
+const std::vector<std::string> &violations() { return state().violations; }
+
+int count(const std::string &name, unsigned request) {
+  int n = 0;
+  for (const Seen &s : state().log) n += s.name == name && s.request == request;
+  return n;
+}
+
+}  // namespace wireless_double
