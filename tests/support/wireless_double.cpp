@@ -167,6 +167,7 @@ void reset() {
 }
 
 const std::vector<Seen> &log() { return state().log; }
+void clear_log() { state().log.clear(); }
 const std::vector<std::string> &violations() { return state().violations; }
 
 int count(const std::string &name, unsigned request) {

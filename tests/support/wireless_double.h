@@ -46,6 +46,8 @@ Radio &declare(const std::string &name);
 // Forgets every declared interface, the log and the violations.
 void reset();
 const std::vector<Seen> &log();
+// Forgets the log only (long runs, e.g. benchmarks).
+void clear_log();
 const std::vector<std::string> &violations();
 // Requests in the log for `name` with `request`.
 int count(const std::string &name, unsigned request);
