@@ -13,6 +13,7 @@
 #define BRIMLIB_H
 
 #include <stdint.h>
+#include <stdio.h>
 
 #include <cjson/cJSON.h>
 #include <mosquitto.h>
@@ -73,6 +74,15 @@ BRIM_API int initbrim(void);
 BRIM_API void setLanguage(void);
 /* Rewrites /etc/hosts with the LAN address and the configured (or default) host name. */
 BRIM_API void setHosts(void);
+/* Makes /mnt/SysCurVerMd5 hold the MD5 digest (32 lower-case digits and a line end) of the
+ * installed firmware image, assembled from /etc/nohw.dat, /dev/mtdblock0 and /dev/mtdblock1 in
+ * the temporary file /tmp/tmpFw. Prints "ROOTFS_OFFSET_T=208002 SysCurVerMd5=<record>" on every
+ * call. Returns 32 when the record already holds a digest (nothing else is done); 16 when the
+ * first partition's header cannot be read; when a piece cannot be copied whole, what its read
+ * returned (the short count, or -1 when the source cannot be opened, a buffer cannot be had or
+ * the temporary image cannot be written; the record is then unchanged and /tmp/tmpFw removed);
+ * otherwise the result of the command that removes /tmp/tmpFw (0 on success). Not reentrant. */
+BRIM_API int setFWMd5(void);
 /* @@firmware-digest@@ */
 
 /* ------------------------------------------------------------------------------------------
@@ -102,6 +112,65 @@ BRIM_API int d_exist(const char *path);      /* is a directory */
 BRIM_API int l_exist(const char *path);      /* is itself a symbolic link (lstat) */
 /* Size in bytes, or -1 when the path cannot be examined. */
 BRIM_API int32_t f_size(const char *path);
+
+/* f_write flag bits. */
+#define WRITE_FLAG_APPEND 1  /* append (create when missing); without it: create or truncate */
+#define WRITE_FLAG_NEWLINE 2 /* write one newline after the data */
+/* Writes `len` bytes of `data` (may be NULL) to `path`, with the file-creation mask cleared for
+ * the call, so a created file gets exactly `mode` (0 means 0666). Returns the bytes written
+ * (+1 for the newline), -1 when the file cannot be opened; without data -1, or 0 when the newline
+ * was written. A short or failed data write returns its count (or -1) and writes no newline. */
+BRIM_API int f_write(const char *path, const void *data, int len, int flags, unsigned int mode);
+/* One read of up to `len` bytes at byte `offset` into `buf` (no terminator added). Returns what
+ * the read returned (0 at or past the end), -1 when the file cannot be opened. */
+BRIM_API int f_read(const char *path, void *buf, int offset, int len);
+/* Marker-file lock: takes it by creating `path` (mode 0400, under the umask) exclusively.
+ * 1 when taken; 0 when the file is already there or cannot be created. */
+BRIM_API int lock_file(const char *path);
+/* Removes the lock file; always 1. */
+BRIM_API int unlock_file(const char *path);
+/* Writes `line` unchanged (no newline added) to `path`: mode 1 creates/truncates (0666 under the
+ * umask), mode 2 appends to an existing file. 1 on success; 0 when the file cannot be opened
+ * (after "Create <path> error!\n" on stderr) or for any other mode. */
+BRIM_API int write_line_to_file(const char *path, int mode, const char *line);
+
+/* Stream readers over a stream the caller opened: bytes from its position into `buf`, from the
+ * start, with no terminator (clear the buffer first) and no bound (size it for the longest
+ * text). The line readers stop after a newline (consumed, not stored) or at end of file;
+ * ReadAllFile stores newlines too and stops at end of file only. A NULL stream reads nothing. */
+BRIM_API void nsqreadline(char *buf, FILE *fp);
+BRIM_API void nullReadline(char *buf, FILE *fp);
+BRIM_API void ReadAllFile(char *buf, FILE *fp);
+/* Reads the whole file into `buf` and ends the text in place of its last byte (the final line
+ * end, if any). `buf` must hold the file's size + 1. Returns the text length, or -1 with `buf`
+ * untouched when the file cannot be opened. */
+BRIM_API int getStrFromFile(const char *path, char *buf);
+/* getStrFromFile of "/tmp/<name>"; -1 (buf untouched) also when the path would exceed 63
+ * characters. */
+BRIM_API int getStrFromTmp(const char *name, char *buf);
+/* The number (as atoi reads it) at the start of the first line of "/tmp/<name>"; 0 when there is
+ * none, the file cannot be opened or the path would exceed 63 characters. */
+BRIM_API int getValFromTmp(const char *name);
+/* The update flag in /tmp/update_flag: get returns 1 set, 0 clear (also when missing); set and
+ * clear rewrite the file through the shell and return BrimSystem's result. */
+BRIM_API int get_vz_update_flag(void);
+BRIM_API int set_vz_update_flag(void);
+BRIM_API int clear_vz_update_flag(void);
+
+/* MD5 (RFC 1321) over a caller-owned context; contexts are independent of each other. */
+typedef struct {
+  uint32_t state[4];
+  uint32_t count[2];        /* message length in bits, modulo 2^64, low word first */
+  unsigned char buffer[64]; /* the block being gathered */
+} MD5_CTX;
+BRIM_API void MD5Init(MD5_CTX *ctx);
+BRIM_API void MD5Update(MD5_CTX *ctx, const void *data, uint32_t len);
+/* Writes the 16-byte digest and wipes the context (MD5Init before reusing it). */
+BRIM_API void MD5Final(unsigned char digest[16], MD5_CTX *ctx);
+/* Writes the lower-case hex MD5 digest of the file at `path` into `out` (34 bytes at least),
+ * through md5sum and /tmp/md5_sum (left in place). Always returns 0; the text is empty when the
+ * file cannot be digested or the path is longer than 214 characters. Not reentrant. */
+BRIM_API int Cal_file_md5(const char *path, char *out);
 /* @@files@@ */
 
 /* ------------------------------------------------------------------------------------------
@@ -315,6 +384,30 @@ BRIM_API int checkWanStatus(void);
 BRIM_API void getWanLinktime(char *buf);
 /* "connected" when checkWanStatus() is 1, else "disconnected", into `buf` (13 bytes). */
 BRIM_API void get_wan_connect_status(char *buf);
+
+/* Time since boot as "days;hours;minutes;seconds". Static buffer, overwritten by the next call. */
+BRIM_API char *getSysUptime(void);
+/* Combined size of flash partitions mtd0..mtd2 in MiB (rounded down), from /proc/mtd via
+ * /tmp/FlashSize; 0 when the listing cannot be read. Not reentrant. */
+BRIM_API unsigned int getFlashSize(void);
+/* Switch port links from /proc/rtl865x/port_status (via /tmp/port_status, left in place), as
+ * "1,0,0,0,1," (1 = link up), for up to 32 ports. Static buffer, overwritten by the next call;
+ * NULL when the listing cannot be opened. Not reentrant. */
+BRIM_API char *getPortLinkStaus(void);
+
+/* One record of the DHCP server's lease data: 92 bytes, no padding, on every target. */
+typedef struct {
+  uint8_t chaddr[16];    /* client hardware address; first 6 bytes are the MAC; all zero: unused */
+  uint32_t yiaddr;       /* leased IPv4 address, network byte order */
+  uint32_t expires;      /* lease time, big-endian; 0: unused; 0xFFFFFFFF: no expiry */
+  char hostname[56];     /* not necessarily terminated */
+  char hostname_len[12]; /* decimal text; 0 or no digits: no host name known */
+} DhcpLeaseRecord;
+/* Consumes one record at *cursor (advancing it and *left by 92). Returns -1 when fewer than 92
+ * bytes are left (nothing consumed or written), 0 for an unused record (nothing written), 1 after
+ * writing `ip` (16 bytes), `mac` (20 bytes, "%02X:..."), `lease` (10 bytes: "MM_Always" or the
+ * seconds, cut to 9 digits) and `host` (64 bytes: at most the 56-byte name field, or "Unknown"). */
+BRIM_API int getOneDhcpClient(char **cursor, uint32_t *left, char *ip, char *mac, char *lease, char *host);
 /* @@net@@ */
 
 /* ------------------------------------------------------------------------------------------
