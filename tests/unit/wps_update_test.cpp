@@ -13,18 +13,7 @@
 
 namespace {
 
-struct Wps {
-  int32_t auth, enc, flag, configured;
-  std::string ssid, psk;
-  bool operator==(const Wps &) const = default;
-};
-
-std::ostream &operator<<(std::ostream &os, const Wps &w) {
-  return os << "{auth " << w.auth << ", enc " << w.enc << ", 281=" << w.flag << ", configured "
-            << w.configured << ", ssid \"" << w.ssid << "\", psk \"" << w.psk << "\"}";
-}
-
-const Wps kSentinel{77, 77, 99, 0, "old-ssid", "old-psk"};
+constexpr const char *kSentinel = "auth 77 enc 77 flag 99 conf 0 ssid old-ssid psk old-psk";
 
 class WpsUpdate : public ::testing::Test {
  protected:
@@ -32,48 +21,52 @@ class WpsUpdate : public ::testing::Test {
     char tmpl[] = "/tmp/brim_wps_XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     dir_ = tmpl;
-    path_ = dir_ + "/apmib.store";
     std::string text;
-    for (const char *ifname : {"wlan0", "wlan1", "wlan0-va1", "wlan1-va1"}) {
-      std::string p = std::string(ifname) + ".";
-      text += p + "WLAN_WSC_AUTH = 77\n" + p + "WLAN_WSC_ENC = 77\n" + p +
-              "WLAN_WSC_CONFIGBYEXTREG = 99\n" + p + "WLAN_WSC_CONFIGURED = 0\n" + p +
-              "WLAN_WSC_SSID = \"old-ssid\"\n" + p + "WLAN_WSC_PSK = \"old-psk\"\n";
-    }
-    FILE *f = std::fopen(path_.c_str(), "w");
+    for (const char *ifname : {"wlan0.", "wlan1.", "wlan0-va1.", "wlan1-va1."})
+      for (const char *item : {"WLAN_WSC_AUTH = 77", "WLAN_WSC_ENC = 77", "WLAN_WSC_CONFIGBYEXTREG = 99",
+                               "WLAN_WSC_CONFIGURED = 0", "WLAN_WSC_SSID = \"old-ssid\"",
+                               "WLAN_WSC_PSK = \"old-psk\""})
+        text += std::string(ifname) + item + "\n";
+    std::string path = dir_ + "/apmib.store";
+    FILE *f = std::fopen(path.c_str(), "w");
     ASSERT_NE(f, nullptr);
     ASSERT_EQ(std::fwrite(text.data(), 1, text.size(), f), text.size());
     ASSERT_EQ(std::fclose(f), 0);
-    setenv("APMIB_STORE", path_.c_str(), 1);
-    ASSERT_NE(apmib_init(), 0);
-    std::memset(&wps_config_info, 0, sizeof wps_config_info);
-    std::memset(&wps_config_info_tmp, 0, sizeof wps_config_info_tmp);
-    wlan_idx = vwlan_idx = 0;
+    setenv("APMIB_STORE", path.c_str(), 1);
+    reset();
   }
   void TearDown() override {
-    unlink(path_.c_str());
+    unlink((dir_ + "/apmib.store").c_str());
     rmdir(dir_.c_str());
     wlan_idx = vwlan_idx = 0;
   }
-
-  // The WPS items of one interface, read without disturbing the selection.
-  static Wps read(int32_t radio, int32_t slot) {
+  // Back to the sentinels, empty records, wlan0 selected.
+  void reset() {
+    ASSERT_NE(apmib_init(), 0);
+    std::memset(&was, 0, sizeof was);
+    std::memset(&now, 0, sizeof now);
+    wlan_idx = vwlan_idx = 0;
+  }
+  // The WPS items of one interface as text, read without disturbing the selection.
+  static std::string read(int32_t radio, int32_t slot) {
     const int32_t r = wlan_idx, s = vwlan_idx;
     wlan_idx = radio;
     vwlan_idx = slot;
-    Wps w{-1, -1, -1, -1, "", ""};
-    char text[128] = {};
-    apmib_get(MIB_WLAN_WSC_AUTH, &w.auth);
-    apmib_get(MIB_WLAN_WSC_ENC, &w.enc);
-    apmib_get(MIB_WLAN_WSC_CONFIGBYEXTREG, &w.flag);
-    apmib_get(MIB_WLAN_WSC_CONFIGURED, &w.configured);
-    if (apmib_get(MIB_WLAN_WSC_SSID, text)) w.ssid = text;
-    if (apmib_get(MIB_WLAN_WSC_PSK, text)) w.psk = text;
+    int32_t v[4] = {-1, -1, -1, -1};
+    char ssid[128] = "?", psk[128] = "?";
+    apmib_get(MIB_WLAN_WSC_AUTH, &v[0]);
+    apmib_get(MIB_WLAN_WSC_ENC, &v[1]);
+    apmib_get(MIB_WLAN_WSC_CONFIGBYEXTREG, &v[2]);
+    apmib_get(MIB_WLAN_WSC_CONFIGURED, &v[3]);
+    apmib_get(MIB_WLAN_WSC_SSID, ssid);
+    apmib_get(MIB_WLAN_WSC_PSK, psk);
     wlan_idx = r;
     vwlan_idx = s;
-    return w;
+    char out[400];
+    std::snprintf(out, sizeof out, "auth %d enc %d flag %d conf %d ssid %s psk %s", v[0], v[1], v[2], v[3],
+                  ssid, psk);
+    return out;
   }
-  // Both radios, root and va1, untouched.
   static void expect_all_untouched() {
     for (int32_t radio : {0, 1})
       for (int32_t slot : {0, 2}) EXPECT_EQ(read(radio, slot), kSentinel) << radio << "/" << slot;
@@ -85,15 +78,8 @@ class WpsUpdate : public ::testing::Test {
 
   WpsConfigInfo &was = wps_config_info;
   WpsConfigInfo &now = wps_config_info_tmp;
-  std::string dir_, path_;
+  std::string dir_;
 };
-
-Wps with(Wps w, void (*change)(Wps &)) {
-  change(w);
-  return w;
-}
-
-// ---- kind 1: basic settings ----------------------------------------------------------------
 
 TEST_F(WpsUpdate, BasicUnchangedWritesNothingAtAll) {
   std::strcpy(was.ssid, "home");
@@ -107,50 +93,24 @@ TEST_F(WpsUpdate, BasicUnchangedWritesNothingAtAll) {
 TEST_F(WpsUpdate, BasicModeChangeWritesTheSsidAndMarksBothRadios) {
   std::strcpy(was.ssid, "home");
   std::strcpy(now.ssid, "home");
-  was.basic_mode = 1;
   now.basic_mode = 2;
   run(1);
-  Wps marked = with(kSentinel, [](Wps &w) {
-    w.ssid = "home";
-    w.flag = 0;
-    w.configured = 1;
-  });
-  EXPECT_EQ(read(0, 0), marked);
-  EXPECT_EQ(read(1, 0), with(kSentinel, [](Wps &w) { w.configured = 1; }));
+  EXPECT_EQ(read(0, 0), "auth 77 enc 77 flag 0 conf 1 ssid home psk old-psk");
+  EXPECT_EQ(read(1, 0), "auth 77 enc 77 flag 99 conf 1 ssid old-ssid psk old-psk");
   EXPECT_EQ(read(0, 2), kSentinel);
   EXPECT_EQ(wlan_idx, 0);
-  EXPECT_EQ(vwlan_idx, 0);
-}
-
-TEST_F(WpsUpdate, LongestSsidSurvivesWhole) {
-  const std::string ssid32(32, 'S');
-  std::memcpy(now.ssid, ssid32.c_str(), 33);
-  std::strcpy(was.ssid, "short");
-  run(1);
-  EXPECT_EQ(read(0, 0).ssid, ssid32);
-}
-
-TEST_F(WpsUpdate, SsidFilledToTheLastByteIsStillTerminated) {
-  std::memset(now.ssid, 'T', sizeof now.ssid);  // no terminator in the record
-  run(1);
-  EXPECT_EQ(read(0, 0).ssid, std::string(32, 'T'));  // the store keeps its 32 bytes
 }
 
 TEST_F(WpsUpdate, OtherRadioIsMarkedOnTheSameSlotAndSelectionRestored) {
   wlan_idx = 1;
   vwlan_idx = 2;  // wlan1-va1
-  std::strcpy(now.ssid, "guest");
+  std::memset(now.ssid, 'S', sizeof now.ssid);  // filled to the last byte, no terminator
   run(1);
-  EXPECT_EQ(read(1, 2), with(kSentinel, [](Wps &w) {
-              w.ssid = "guest";
-              w.flag = 0;
-              w.configured = 1;
-            }));
-  EXPECT_EQ(read(0, 2), with(kSentinel, [](Wps &w) { w.configured = 1; }));
+  EXPECT_EQ(read(1, 2), "auth 77 enc 77 flag 0 conf 1 ssid " + std::string(32, 'S') + " psk old-psk");
+  EXPECT_EQ(read(0, 2), "auth 77 enc 77 flag 99 conf 1 ssid old-ssid psk old-psk");
   EXPECT_EQ(read(0, 0), kSentinel);
   EXPECT_EQ(read(1, 0), kSentinel);
-  EXPECT_EQ(wlan_idx, 1);
-  EXPECT_EQ(vwlan_idx, 2);
+  EXPECT_EQ(wlan_idx * 10 + vwlan_idx, 12);
 }
 
 TEST_F(WpsUpdate, AlreadyConfiguredLeavesTheOtherRadioAlone) {
@@ -158,97 +118,50 @@ TEST_F(WpsUpdate, AlreadyConfiguredLeavesTheOtherRadioAlone) {
   apmib_set(MIB_WLAN_WSC_CONFIGURED, &one);
   std::strcpy(now.ssid, "new");
   run(1);
-  EXPECT_EQ(read(0, 0), with(kSentinel, [](Wps &w) {
-              w.ssid = "new";
-              w.flag = 0;
-              w.configured = 1;
-            }));
+  EXPECT_EQ(read(0, 0), "auth 77 enc 77 flag 0 conf 1 ssid new psk old-psk");
   EXPECT_EQ(read(1, 0), kSentinel);
 }
 
-TEST_F(WpsUpdate, RadioOutsideTheTwoMarksOnlyWhatIsSelected) {
-  wlan_idx = 2;  // nothing in the store answers for it
-  std::strcpy(now.ssid, "x");
-  run(1);
-  EXPECT_EQ(wlan_idx, 2);
-  wlan_idx = 0;
-  expect_all_untouched();
-}
-
-// ---- kind 4: WEP authentication type -------------------------------------------------------
-
 TEST_F(WpsUpdate, WepAuthChangesThatWriteNothing) {
-  const struct {
-    int32_t encryption, was, now;
-  } cases[] = {{4, 0, 1}, {0, 1, 0}, {1, 0, 2}, {1, 2, 0}, {1, 1, 1}, {1, 1, 3}, {1, 3, 1}};
+  const int32_t cases[][3] = {{4, 0, 1}, {0, 1, 0}, {1, 0, 2}, {1, 2, 0}, {1, 1, 1}, {1, 1, 3}, {1, 3, 1}};
   for (const auto &c : cases) {
-    now.encryption = c.encryption;
-    was.authentication = c.was;
-    now.authentication = c.now;
+    now.encryption = c[0];
+    was.authentication = c[1];
+    now.authentication = c[2];
     run(4, 1);
     expect_all_untouched();
   }
 }
 
-TEST_F(WpsUpdate, SharedToOpenOrEitherWritesOpen) {
-  now.encryption = 1;
-  was.authentication = 1;
-  now.authentication = 2;
-  run(4);
-  Wps marked = with(kSentinel, [](Wps &w) {
-    w.auth = 1;
-    w.flag = 0;
-    w.configured = 1;
-  });
-  EXPECT_EQ(read(0, 0), marked);
-  EXPECT_EQ(read(1, 0), with(kSentinel, [](Wps &w) { w.configured = 1; }));
-}
-
-TEST_F(WpsUpdate, OpenOrEitherToSharedWritesShared) {
-  for (int32_t from : {0, 2}) {
-    ASSERT_NE(apmib_init(), 0);  // back to the sentinels
+TEST_F(WpsUpdate, WepAuthBetweenOpenAndSharedWritesTheType) {
+  const int32_t cases[][3] = {{1, 2, 1}, {1, 0, 1}, {0, 1, 4}, {2, 1, 4}};  // was, now, type
+  for (const auto &c : cases) {
+    reset();
     now.encryption = 1;
-    was.authentication = from;
-    now.authentication = 1;
+    was.authentication = c[0];
+    now.authentication = c[1];
     run(4);
-    EXPECT_EQ(read(0, 0), with(kSentinel, [](Wps &w) {
-                w.auth = 4;
-                w.flag = 0;
-                w.configured = 1;
-              }));
+    EXPECT_EQ(read(0, 0), "auth " + std::to_string(c[2]) + " enc 77 flag 0 conf 1 ssid old-ssid psk old-psk");
+    EXPECT_EQ(read(1, 0), "auth 77 enc 77 flag 99 conf 1 ssid old-ssid psk old-psk");
   }
 }
 
-// ---- security kinds: the WPS types ---------------------------------------------------------
-
-struct Types {
-  int32_t auth, enc;
-  bool operator==(const Types &) const = default;
-};
-
-std::ostream &operator<<(std::ostream &os, const Types &t) { return os << t.auth << "/" << t.enc; }
-
 TEST_F(WpsUpdate, TypesFromTheNewSecuritySettings) {
-  const struct {
-    int32_t encryption, authentication, wpa, wpa2;
-    Types want;
-  } table[] = {
-      {0, 0, 0, 0, {1, 1}},  {1, 0, 0, 0, {1, 2}},  {1, 2, 0, 0, {1, 2}},  {1, 1, 0, 0, {4, 2}},
-      {2, 2, 1, 0, {2, 4}},  {2, 2, 2, 0, {2, 8}},  {2, 2, 3, 2, {2, 12}}, {4, 2, 0, 1, {32, 4}},
-      {4, 2, 0, 2, {32, 8}}, {4, 2, 2, 3, {32, 12}}, {6, 2, 1, 3, {34, 12}}, {6, 2, 2, 2, {34, 8}},
-      {6, 2, 1, 1, {34, 4}}, {6, 2, 1, 2, {34, 12}}, {6, 2, 2, 1, {34, 8}}, {6, 2, 3, 1, {34, 8}},
-      {3, 2, 2, 2, {34, 8}}, {5, 0, 0, 0, {34, 4}},
-  };
+  const int32_t table[][6] = {  // encryption, authentication, wpa, wpa2 -> auth type, enc type
+      {0, 0, 0, 0, 1, 1},   {1, 0, 0, 0, 1, 2},   {1, 2, 0, 0, 1, 2},   {1, 1, 0, 0, 4, 2},
+      {2, 2, 1, 0, 2, 4},   {2, 2, 2, 0, 2, 8},   {2, 2, 3, 2, 2, 12},  {4, 2, 0, 1, 32, 4},
+      {4, 2, 0, 2, 32, 8},  {4, 2, 2, 3, 32, 12}, {6, 2, 1, 3, 34, 12}, {6, 2, 2, 2, 34, 8},
+      {6, 2, 1, 1, 34, 4},  {6, 2, 1, 2, 34, 12}, {6, 2, 3, 1, 34, 8},  {5, 0, 0, 0, 34, 4}};
   for (const auto &row : table) {
-    now.encryption = row.encryption;
-    now.authentication = row.authentication;
-    now.wpa_cipher = row.wpa;
-    now.wpa2_cipher = row.wpa2;
+    now.encryption = row[0];
+    now.authentication = row[1];
+    now.wpa_cipher = row[2];
+    now.wpa2_cipher = row[3];
     run(0);
-    Wps w = read(0, 0);
-    EXPECT_EQ((Types{w.auth, w.enc}), row.want)
-        << "encryption " << row.encryption << " auth " << row.authentication << " ciphers " << row.wpa
-        << "/" << row.wpa2;
+    std::string got = read(0, 0);
+    EXPECT_EQ(got.substr(0, got.find(" flag")),
+              "auth " + std::to_string(row[4]) + " enc " + std::to_string(row[5]))
+        << row[0] << " " << row[1] << " " << row[2] << "/" << row[3];
   }
 }
 
@@ -258,108 +171,62 @@ TEST_F(WpsUpdate, UnlistedKindWritesTypesButNeverMarks) {
   now.authentication = 1;  // no pre-shared key bit: the key is not written
   now.wpa_cipher = 2;
   run(7);
-  EXPECT_EQ(read(0, 0), with(kSentinel, [](Wps &w) {
-              w.auth = 2;
-              w.enc = 8;
-            }));
-  EXPECT_EQ(read(1, 0), kSentinel);
+  EXPECT_EQ(read(0, 0), "auth 2 enc 8 flag 99 conf 0 ssid old-ssid psk old-psk");
   run(0, 1);  // on request the flag is cleared, still without marking
-  EXPECT_EQ(read(0, 0), with(kSentinel, [](Wps &w) {
-              w.auth = 2;
-              w.enc = 8;
-              w.flag = 0;
-            }));
+  EXPECT_EQ(read(0, 0), "auth 2 enc 8 flag 0 conf 0 ssid old-ssid psk old-psk");
+  EXPECT_EQ(read(1, 0), kSentinel);
 }
-
-// ---- kind 3: WPA settings ------------------------------------------------------------------
 
 TEST_F(WpsUpdate, WpaUnchangedStillWritesTypesAndKeyButDoesNotMark) {
   for (WpsConfigInfo *r : {&was, &now}) {
     r->encryption = 4;
     r->authentication = 2;
     r->wpa2_cipher = 2;
-    std::strcpy(r->psk, "same passphrase");
+    std::memset(r->psk, 'p', 64);  // the longest passphrase
   }
   run(3);
-  EXPECT_EQ(read(0, 0), with(kSentinel, [](Wps &w) {
-              w.auth = 32;
-              w.enc = 8;
-              w.psk = "same passphrase";
-            }));
+  EXPECT_EQ(read(0, 0), "auth 32 enc 8 flag 99 conf 0 ssid old-ssid psk " + std::string(64, 'p'));
   EXPECT_EQ(read(1, 0), kSentinel);
 }
 
-TEST_F(WpsUpdate, WpaChangesMark) {
-  auto base = [this] {
-    ASSERT_NE(apmib_init(), 0);
-    std::memset(&was, 0, sizeof was);
-    for (WpsConfigInfo *r : {&was, &now}) {
-      r->encryption = 6;
-      r->authentication = 2;
-      r->wpa_cipher = 1;
-      r->wpa2_cipher = 2;
-      std::strcpy(r->psk, "k");
-    }
-  };
+TEST_F(WpsUpdate, AnyWpaChangeMarks) {
   void (*changes[])(WpsConfigInfo &) = {
       [](WpsConfigInfo &n) { n.encryption = 4; }, [](WpsConfigInfo &n) { n.wpa_cipher = 2; },
       [](WpsConfigInfo &n) { n.wpa2_cipher = 1; }, [](WpsConfigInfo &n) { std::strcpy(n.psk, "k2"); }};
   for (auto change : changes) {
-    base();
+    reset();
+    for (WpsConfigInfo *r : {&was, &now}) {
+      r->encryption = 6;
+      r->authentication = 2;
+      r->wpa_cipher = 1;
+      std::strcpy(r->psk, "k");
+    }
     change(now);
     run(3);
-    EXPECT_EQ(read(0, 0).configured, 1);
-    EXPECT_EQ(read(0, 0).flag, 0);
-    EXPECT_EQ(read(1, 0).configured, 1);
+    EXPECT_EQ(read(1, 0), "auth 77 enc 77 flag 99 conf 1 ssid old-ssid psk old-psk");
   }
 }
 
-TEST_F(WpsUpdate, LongestPassphraseSurvivesWhole) {
-  const std::string psk64(64, 'p');
-  now.encryption = 2;
-  now.authentication = 2;
-  std::memcpy(now.psk, psk64.c_str(), 65);
-  run(3);
-  EXPECT_EQ(read(0, 0).psk, psk64);
-}
-
-// ---- kind 2: WEP settings ------------------------------------------------------------------
-
-TEST_F(WpsUpdate, WepUnchangedDoesNotMarkAnyKeyByteDoes) {
-  for (WpsConfigInfo *r : {&was, &now}) {
-    r->encryption = 1;
-    r->authentication = 1;
-    r->wep_option = 2;
-    r->wep_key_option = 1;
-    std::memset(r->wep128_keys, 0x41, sizeof r->wep128_keys);
-  }
-  run(2, 1);
-  EXPECT_EQ(read(0, 0), with(kSentinel, [](Wps &w) {
-              w.auth = 4;
-              w.enc = 2;
-              w.flag = 0;
-            }));
-  EXPECT_EQ(read(1, 0), kSentinel);
-
-  now.wep128_keys[3][12] = 0x42;  // the last byte of the last key counts too
-  run(2);
-  EXPECT_EQ(read(0, 0).configured, 1);
-  EXPECT_EQ(read(1, 0).configured, 1);
-}
-
-TEST_F(WpsUpdate, WepOptionsAndShortKeysCount) {
-  void (*changes[])(WpsConfigInfo &) = {[](WpsConfigInfo &n) { n.wep_option = 1; },
-                                        [](WpsConfigInfo &n) { n.wep_key_option = 1; },
-                                        [](WpsConfigInfo &n) { n.wep64_keys[0][4] = 9; },
-                                        [](WpsConfigInfo &n) { n.encryption = 0; }};
+TEST_F(WpsUpdate, WepUnchangedDoesNotMarkAnyDifferenceDoes) {
+  void (*changes[])(WpsConfigInfo &) = {
+      [](WpsConfigInfo &) {},  // unchanged
+      [](WpsConfigInfo &n) { n.wep_option = 1; }, [](WpsConfigInfo &n) { n.wep_key_option = 1; },
+      [](WpsConfigInfo &n) { n.wep64_keys[0][4] = 9; }, [](WpsConfigInfo &n) { n.wep128_keys[3][12] = 9; },
+      [](WpsConfigInfo &n) { n.encryption = 0; }};
   for (auto change : changes) {
-    ASSERT_NE(apmib_init(), 0);
-    std::memset(&now, 0, sizeof now);
-    std::memset(&was, 0, sizeof was);
-    now.encryption = was.encryption = 1;
+    reset();
+    for (WpsConfigInfo *r : {&was, &now}) {
+      r->encryption = 1;
+      r->authentication = 1;
+      std::memset(r->wep128_keys, 0x41, sizeof r->wep128_keys);
+    }
     change(now);
-    run(2);
-    EXPECT_EQ(read(1, 0).configured, 1);
+    run(2, 1);
+    bool changed = change != changes[0];
+    std::string root = read(0, 0);
+    EXPECT_EQ(root.substr(root.find("flag")),
+              std::string("flag 0 conf ") + (changed ? "1" : "0") + " ssid old-ssid psk old-psk");
+    EXPECT_EQ(read(1, 0), changed ? "auth 77 enc 77 flag 99 conf 1 ssid old-ssid psk old-psk" : kSentinel);
   }
 }
 
