@@ -38,8 +38,12 @@ constexpr uint16_t kStaInfoLen = 3120;
 constexpr uint16_t kSurveyLen = 11268;
 constexpr uint16_t kBssInfoLen = 44;
 
+constexpr unsigned kDevPrivate = 0x89F0;  // SIOCDEVPRIVATE
+constexpr uintptr_t kEthGetWanLink = 2000;
+
 struct State {
   std::map<std::string, wireless_double::Radio> radios;
+  std::map<std::string, wireless_double::EthPort> eth_ports;
   std::vector<wireless_double::Seen> log;
   std::vector<std::string> violations;
 };
@@ -99,6 +103,38 @@ int driver(wireless_double::Radio &r, const wireless_double::Seen &s) {
   return 0;
 }
 
+// The Ethernet driver's device-private request for a declared wired port.
+int eth_driver(wireless_double::EthPort &port, const wireless_double::Seen &s) {
+  uintptr_t words[4];
+  if (s.pointer == nullptr) return refuse(s.name + ": device-private request without a block");
+  std::memcpy(words, s.pointer, sizeof words);
+  if (words[0] != kEthGetWanLink)
+    return refuse(s.name + ": device-private command " + std::to_string(words[0]) + " is not the driver's");
+  if (words[1] != reinterpret_cast<uintptr_t>(s.pointer)) return refuse(s.name + ": block does not point at itself");
+  if (words[2] != 0) return refuse(s.name + ": third word of the block not 0");
+  if (words[3] == 0) return refuse(s.name + ": no link state word");
+  if (s.type < 0) {
+    errno = ENOTTY;
+    return -1;
+  }
+  if (port.fail != 0) {
+    errno = port.fail;
+    return -1;
+  }
+  std::memcpy(reinterpret_cast<void *>(words[3]), &port.link_state, sizeof port.link_state);
+  return 0;
+}
+
+void note_socket(int fd, wireless_double::Seen &s) {
+  int v = 0;
+  socklen_t len = sizeof v;
+  if (getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &v, &len) == 0) s.domain = v;
+  len = sizeof v;
+  if (getsockopt(fd, SOL_SOCKET, SO_TYPE, &v, &len) == 0) s.type = v;
+  int fdflags = fcntl(fd, F_GETFD);
+  s.cloexec = fdflags >= 0 && (fdflags & FD_CLOEXEC) != 0;
+}
+
 }  // namespace
 
 extern "C" int __real_ioctl(int fd, request_t request, ...);
@@ -110,6 +146,22 @@ extern "C" int __wrap_ioctl(int fd, request_t request, ...) {
   va_end(ap);
 
   unsigned nr = static_cast<unsigned>(request);
+  if (nr == kDevPrivate && arg != nullptr) {
+    auto *ifr = static_cast<struct ifreq *>(arg);
+    const char *end = static_cast<const char *>(std::memchr(ifr->ifr_name, '\0', IFNAMSIZ));
+    wireless_double::Seen s;
+    s.request = nr;
+    s.name.assign(ifr->ifr_name, end ? static_cast<size_t>(end - ifr->ifr_name) : IFNAMSIZ);
+    s.pointer = ifr->ifr_data;
+    note_socket(fd, s);
+    State &st = state();
+    auto port = st.eth_ports.find(s.name);
+    s.wireless = port != st.eth_ports.end();  // answered by the double
+    st.log.push_back(s);
+    if (end == nullptr) return refuse("name not terminated within " + std::to_string(IFNAMSIZ) + " bytes");
+    if (!s.wireless) return __real_ioctl(fd, request, arg);
+    return eth_driver(port->second, s);
+  }
   if (nr < kWextFirst || nr > kWextLast) return __real_ioctl(fd, request, arg);
 
   // A Wireless Extensions request: the argument is a request block.
@@ -159,9 +211,12 @@ namespace wireless_double {
 
 Radio &declare(const std::string &name) { return state().radios[name] = Radio{}; }
 
+EthPort &declare_ethernet(const std::string &name) { return state().eth_ports[name] = EthPort{}; }
+
 void reset() {
   State &st = state();
   st.radios.clear();
+  st.eth_ports.clear();
   st.log.clear();
   st.violations.clear();
 }

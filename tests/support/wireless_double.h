@@ -28,6 +28,15 @@ struct Radio {
   std::map<unsigned, int> fail;       // request number -> errno it fails with
 };
 
+// Scripted state of one wired port whose Ethernet driver answers the device-private request
+// (SIOCDEVPRIVATE, ifr_data at a DevPrivateArgs block with ETH_CMD_GET_WAN_LINK). The double
+// checks the block as that driver reads it: the command, the block's own address, 0, and a
+// pointer for the link state word, which it then writes.
+struct EthPort {
+  int32_t link_state = 0;  // written as it is: 0 link, negative none, anything else too
+  int fail = 0;            // errno the request fails with; 0 answers
+};
+
 // One request as the double saw it (also those passed to the kernel).
 struct Seen {
   std::string name;   // the name up to its terminator (or all 16 bytes)
@@ -43,6 +52,9 @@ struct Seen {
 
 // Declares `name` wireless (replacing earlier state) and returns its state for scripting.
 Radio &declare(const std::string &name);
+// Declares `name` a wired port with the Ethernet driver (replacing earlier state); returns its
+// state for scripting. Device-private requests for other names go to the kernel.
+EthPort &declare_ethernet(const std::string &name);
 // Forgets every declared interface, the log and the violations.
 void reset();
 const std::vector<Seen> &log();
