@@ -1,17 +1,24 @@
 #!/usr/bin/env bash
 # Runs every test: installs what is missing, builds natively and with sanitizers, checks that
-# the shipped binaries need no libstdc++, and runs the unit and sandbox suites on each build.
+# the shipped binaries need no libstdc++, and runs the unit and sandbox suites on each build;
+# then the same suites built for the router (mipsel) under qemu-user, the router build's
+# footprint, and a musl build of the library and executable. Each step prints its time.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 cd "$repo"
 jobs=$(nproc 2>/dev/null || echo 2)
 
 bash scripts/deps.sh
+bash scripts/deps-target.sh
+
+# The footprint check warns when libbrim.so is over its flash budget; 1 makes it fail.
+export BRIM_FOOTPRINT_STRICT=${BRIM_FOOTPRINT_STRICT:-0}
 
 passed=0
 failed=0
+times=()
 step() {
-  local name=$1
+  local name=$1 t0=$SECONDS
   shift
   echo "== $name"
   if "$@"; then
@@ -20,6 +27,7 @@ step() {
     echo "!! $name failed"
     failed=$((failed + 1))
   fi
+  times+=("$(printf '%5d s  %s' $((SECONDS - t0)) "$name")")
 }
 
 build() {  # build DIR [cmake options...]
@@ -51,6 +59,30 @@ step "native tests" run_ctest build
 step "sanitizer build" build build-asan -DCMAKE_BUILD_TYPE=Debug -DBRIM_SANITIZE=ON
 step "sanitizer tests" run_ctest build-asan
 
+# The router: 32-bit little-endian MIPS, run under qemu-user (inside the sandbox for the system
+# tests). The sysroot holds the target's cJSON and libmosquitto.
+mipsel_build() {
+  bash scripts/target-sysroot.sh build-mipsel &&
+    build build-mipsel -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE=cmake/mipsel-linux-gnu.cmake
+}
+mipsel_tests() {
+  bash scripts/target-binfmt.sh && run_ctest build-mipsel
+}
+# The router's C library is a small one: every libc call we make must exist in musl.
+musl_build() {
+  bash scripts/musl-stubs.sh build-musl/stubs &&
+    cmake -S . -B build-musl -G Ninja -DBRIM_WERROR=ON -DBRIM_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DCMAKE_TOOLCHAIN_FILE=cmake/musl-x86_64.cmake >build-musl.cmake.log 2>&1 ||
+    { cat build-musl.cmake.log; return 1; }
+  ninja -C build-musl -j"$jobs" brim brim_init
+}
+mkdir -p build-mipsel build-musl
+step "mipsel build" mipsel_build
+step "mipsel footprint" bash scripts/footprint.sh build-mipsel mipsel-linux-gnu-
+step "mipsel tests (qemu)" mipsel_tests
+step "musl build" musl_build
+
 echo
+printf '%s\n' "${times[@]}"
 echo "test steps: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
