@@ -1,0 +1,240 @@
+// The whole boot, run as the router runs it: brim_init inside the simulated router, against the
+// real shell, coreutils, killall and broker, with logging stand-ins for the firmware's programs.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "brimlib.h"
+#include "tests/support/sandbox_env.h"
+
+namespace {
+
+using namespace brim_test;
+
+const char *const kCanary = "/tmp/brim_canary";
+
+class Boot : public SandboxTest {
+ protected:
+  void SetUp() override {
+    SandboxTest::SetUp();
+    if (IsSkipped()) return;
+    setenv("BRIM_SH_JOURNAL", "1", 1);
+    unsetenv("BRIM_VZ_SUB_FAIL");
+    run_shell(std::string("rm -rf /mnt/plugin_version /var/plugin_version /tmp/wanlink ") + kCanary);
+  }
+  void TearDown() override { unsetenv("BRIM_SH_JOURNAL"); }
+
+  // Boots from the factory store with `overrides` appended (later lines win).
+  CmdResult boot(const std::string &overrides = "") {
+    use_store(factory_store() + "\n" + overrides);
+    clear_journal();
+    return run_program({"brim_init"});
+  }
+
+  std::vector<std::string> passwd_input() {
+    std::vector<std::string> lines;
+    for (const std::string &l : journal_lines_of("passwd")) {
+      std::vector<std::string> argv;
+      if (parse_journal_line(l, &argv) && argv.size() == 2 && argv[0] == "passwd<stdin>") lines.push_back(argv[1]);
+    }
+    return lines;
+  }
+};
+
+// The store text of a text item, with the store file's escapes.
+std::string store_text(const std::string &key, const std::string &value) {
+  std::string out = key + " = \"";
+  for (char c : value) {
+    if (c == '"' || c == '\\') out += '\\', out += c;
+    else if (c == '\n') out += "\\n";
+    else if (c == '\t') out += "\\t";
+    else out += c;
+  }
+  return out + "\"\n";
+}
+
+TEST_F(Boot, FactoryBootRunsTheSequenceInOrder) {
+  CmdResult r = boot();
+  EXPECT_EQ(r.status, 0) << r.output;
+  const std::vector<std::string> expected = {
+      "mkdir /var/js 1>/dev/null 2>&1",
+      "rm -rf /var/js/language* 1>/dev/null 2>&1",
+      "cp /web_brim/js/language_en.js /var/js/language.js",
+      "ln -s /var/js/language.js /web_brim/js/language.js 1>/dev/null 2>&1",
+      "echo '0' > /tmp/update_flag",
+      "rm -rf /tmp/wanlink 2> /dev/null",
+      "echo >/etc/hosts",
+      "echo '192.168.0.1\tbrimrouter'>/etc/hosts",
+      "killall vz_broker 2> /dev/null",
+      "vz_broker -c /etc/mosquitto.conf & 2> /dev/null",
+      "killall brim_sub 2> /dev/null",
+      "killall vz_daemon 2> /dev/null",
+      "vz_daemon &",
+      "echo \"hq4729\" > /var/tmppwd",
+      "echo \"hq4729\" >> /var/tmppwd",
+      "passwd < /var/tmppwd",
+      "rm -f /var/tmppwd",
+      "killall telnetd 2> /dev/null",
+  };
+  EXPECT_EQ(sh_commands(), expected);
+
+  EXPECT_EQ(read_file("/var/js/language.js"), read_file("/web_brim/js/language_en.js"));
+  struct stat st;
+  ASSERT_EQ(lstat("/web_brim/js/language.js", &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(read_file("/etc/hosts"), "192.168.0.1\tbrimrouter\n");
+  EXPECT_EQ(read_file("/tmp/update_flag"), "0\n");
+  EXPECT_FALSE(exists("/var/tmppwd"));
+  EXPECT_EQ(passwd_input(), (std::vector<std::string>{"hq4729", "hq4729"}));
+
+  EXPECT_TRUE(wait_for_process("vz_broker", true));
+  EXPECT_TRUE(wait_for_process("brim_sub", true));
+  EXPECT_TRUE(wait_for_process("vz_daemon", true));
+  EXPECT_TRUE(find_processes("telnetd").empty());
+
+  // A second run gives the same end state: one broker, one subscriber, one daemon.
+  std::vector<pid_t> broker = find_processes("vz_broker");
+  r = boot();
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(wait_for_process("vz_broker", true));
+  EXPECT_EQ(find_processes("vz_broker").size(), 1u);
+  EXPECT_NE(find_processes("vz_broker"), broker) << "the broker was not restarted";
+  EXPECT_TRUE(wait_for_process("brim_sub", true));
+  EXPECT_EQ(find_processes("brim_sub").size(), 1u);
+  EXPECT_EQ(find_processes("vz_daemon").size(), 1u);
+}
+
+TEST_F(Boot, StoreUnavailableDoesNothing) {
+  ASSERT_EQ(run_shell("telnetd &").status, 0);
+  ASSERT_TRUE(wait_for_process("telnetd", true));
+  ASSERT_TRUE(write_file("/etc/hosts", "127.0.0.1\tkept\n"));
+  run_shell("rm -rf /tmp/update_flag /var/js");
+  clear_journal();
+  setenv("APMIB_STORE", "/etc/no-such-store", 1);
+  CmdResult r = run_program({"brim_init"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.output, "");
+  EXPECT_TRUE(sh_commands().empty());
+  EXPECT_EQ(read_file("/etc/hosts"), "127.0.0.1\tkept\n");
+  EXPECT_FALSE(exists("/tmp/update_flag"));
+  EXPECT_FALSE(exists("/var/js"));
+  EXPECT_EQ(find_processes("telnetd").size(), 1u) << "a service was killed";
+  run_shell("killall telnetd");
+}
+
+TEST_F(Boot, WanLinkMarkerOnlyForOne) {
+  boot("WAN_LINK_MARK = 1\n");
+  EXPECT_EQ(read_file("/tmp/wanlink"), "\n");
+  for (const char *v : {"-1", "2"}) {
+    run_shell("echo > /tmp/wanlink");
+    boot(std::string("WAN_LINK_MARK = ") + v + "\n");
+    EXPECT_FALSE(exists("/tmp/wanlink")) << v;
+  }
+}
+
+TEST_F(Boot, TelnetFollowsItsItem) {
+  boot("TELNET_ENABLED = 1\n");
+  ASSERT_TRUE(wait_for_process("telnetd", true));
+  std::vector<pid_t> first = find_processes("telnetd");
+  boot("TELNET_ENABLED = 1\n");
+  ASSERT_TRUE(wait_for_process("telnetd", true));
+  EXPECT_EQ(find_processes("telnetd").size(), 1u);
+  EXPECT_NE(find_processes("telnetd"), first) << "a running telnet service is started anew";
+  boot("TELNET_ENABLED = 2\n");
+  EXPECT_TRUE(wait_for_process("telnetd", false));
+}
+
+TEST_F(Boot, LanguageAndPluginVersion) {
+  ASSERT_EQ(run_shell("mkdir -p /mnt/plugin_version && touch /var/js/language_old.js").status, 0);
+  boot("WEB_LANGUAGE = \"vn,en\"\n");
+  EXPECT_EQ(read_file("/var/js/language.js"), read_file("/web_brim/js/language_en.js"))
+      << "en is searched before vn";
+  EXPECT_EQ(run_shell("ls /var/js").output, "language.js\n");
+  EXPECT_FALSE(exists("/var/plugin_version")) << "a directory is not copied";
+
+  run_shell("rm -rf /mnt/plugin_version && echo 1.2.3 > /mnt/plugin_version");
+  boot("WEB_LANGUAGE = \"xx\"\n");
+  EXPECT_EQ(read_file("/var/js/language.js"), read_file("/web_brim/js/language_cn.js"));
+  EXPECT_EQ(read_file("/var/plugin_version"), "1.2.3\n");
+}
+
+TEST_F(Boot, FailedSubscriptionDoesNotStopTheRest) {
+  run_shell("killall brim_sub");
+  setenv("BRIM_VZ_SUB_FAIL", "1", 1);
+  CmdResult r = boot("TELNET_ENABLED = 1\nSUPER_PASSWORD = \"s3cret\"\n");
+  unsetenv("BRIM_VZ_SUB_FAIL");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(find_processes("brim_sub").empty());
+  EXPECT_TRUE(wait_for_process("vz_daemon", true));
+  EXPECT_TRUE(wait_for_process("telnetd", true));
+  EXPECT_EQ(passwd_input(), (std::vector<std::string>{"s3cret", "s3cret"}));
+  run_shell("killall telnetd");
+}
+
+TEST_F(Boot, HostilePasswordsArriveAsData) {
+  // Each password packs several ways out of the double quotes; each boot costs a broker restart.
+  const std::vector<std::string> passwords = {
+      "$(touch /tmp/brim_canary)`touch /tmp/brim_canary`\"; touch /tmp/brim_canary; \"",
+      "'; touch /tmp/brim_canary; ' | x & y > z \\n\\c",
+      "-n",
+      std::string(60, '$') + std::string(60, '\\') + "'\"`",  // past the firmware's 105 characters
+  };
+  for (const std::string &pw : passwords) {
+    CmdResult r = boot(store_text("SUPER_PASSWORD", pw));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(passwd_input(), (std::vector<std::string>{pw, pw})) << pw;
+    EXPECT_FALSE(exists(kCanary)) << pw;
+    EXPECT_FALSE(exists("/var/tmppwd"));
+  }
+}
+
+TEST_F(Boot, PasswordWithALineBreakLeavesThePasswordAlone) {
+  CmdResult r = boot(store_text("SUPER_PASSWORD", "first\ntouch /tmp/brim_canary"));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.output.find("password"), std::string::npos) << r.output;
+  EXPECT_TRUE(journal_lines_of("passwd").empty());
+  EXPECT_FALSE(exists("/var/tmppwd"));
+  EXPECT_FALSE(exists(kCanary));
+}
+
+// setHosts on its own, in this process: the store is read afresh and the hosts file rewritten.
+TEST_F(Boot, HostileHostNamesGiveTheDefaultNames) {
+  const std::string defaults = "192.168.0.1\tbrimrouter\tbrimsetup\n";
+  auto set_hosts = [](const std::string &store_line) {
+    use_store(factory_store() + "\n" + store_line);
+    EXPECT_NE(apmib_init(), 0);
+    testing::internal::CaptureStderr();
+    setHosts();
+    return testing::internal::GetCapturedStderr();
+  };
+  for (const std::string &name :
+       {std::string("a'; touch /tmp/brim_canary; '"), std::string("x\n10.0.0.66\tbank.example"),
+        std::string("$(touch /tmp/brim_canary)"), std::string("`touch /tmp/brim_canary`"),
+        std::string("a|b;c&d>e"), std::string("under_score")}) {
+    std::string err = set_hosts(store_text("HOST_NAME", name));
+    EXPECT_EQ(read_file("/etc/hosts"), defaults) << name;
+    EXPECT_NE(err.find("host name"), std::string::npos) << err;
+    EXPECT_FALSE(exists(kCanary)) << name;
+  }
+  EXPECT_EQ(set_hosts(store_text("HOST_NAME", "")), "");
+  EXPECT_EQ(read_file("/etc/hosts"), defaults);
+  set_hosts(store_text("HOST_NAME", std::string(31, 'h')));
+  EXPECT_EQ(read_file("/etc/hosts"), "192.168.0.1\t" + std::string(31, 'h') + "\n");
+  set_hosts("IP_ADDR = 10.1.2.3\n" + store_text("HOST_NAME", "my-router.lan"));
+  EXPECT_EQ(read_file("/etc/hosts"), "10.1.2.3\tmy-router.lan\n");
+}
+
+TEST_F(Boot, FailedReadsFallBackToDefaults) {
+  CmdResult r = boot("!SUPER_PASSWORD\n!WEB_LANGUAGE\n!HOST_NAME\n!TELNET_ENABLED = 1\n!WAN_LINK_MARK = 1\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(passwd_input(), (std::vector<std::string>{"hq4729", "hq4729"}));
+  EXPECT_EQ(read_file("/var/js/language.js"), read_file("/web_brim/js/language_cn.js"));
+  EXPECT_EQ(read_file("/etc/hosts"), "192.168.0.1\tbrimrouter\tbrimsetup\n");
+  EXPECT_FALSE(exists("/tmp/wanlink"));
+  EXPECT_TRUE(find_processes("telnetd").empty());
+}
+
+}  // namespace
