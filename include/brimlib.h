@@ -247,9 +247,16 @@ BRIM_API extern WpsConfigInfo wps_config_info_tmp;
 BRIM_API void update_wps_configured(int clear_flag);
 
 /* Operation modes (item 192). */
-enum { OPMODE_GATEWAY = 0, OPMODE_BRIDGE = 1, OPMODE_WIRELESS_WAN = 2 };
+#define OPMODE_GATEWAY 0
+#define OPMODE_BRIDGE 1
+#define OPMODE_WIRELESS_WAN 2
 /* WAN connection types (item 104). 3, 4, 6 and 16 run over PPP ("ppp0"). */
-enum { WAN_STATIC = 0, WAN_DHCP = 1, WAN_PPPOE = 3, WAN_PPTP = 4, WAN_L2TP = 6, WAN_3G = 16 };
+#define WAN_STATIC 0
+#define WAN_DHCP 1
+#define WAN_PPPOE 3
+#define WAN_PPTP 4
+#define WAN_L2TP 6
+#define WAN_3G 16
 
 /* Operation mode (item 192) / DHCP setting (item 173) as stored; the read is not checked. */
 BRIM_API int getOperationMode(void);
@@ -268,7 +275,9 @@ BRIM_API void getWanIfName(char *name);
  * ---------------------------------------------------------------------------------------- */
 
 /* Selectors of getInAddr. */
-enum { IFADDR_IP = 2, IFADDR_NETMASK = 4, IFADDR_HWADDR = 8 };
+#define IFADDR_IP 2
+#define IFADDR_NETMASK 4
+#define IFADDR_HWADDR 8
 
 /* Interface names must be at most 15 characters; longer names are refused as a missing
  * interface would be (never cut to a different name). Every call asks the kernel afresh. */
