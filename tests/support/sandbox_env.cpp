@@ -96,9 +96,23 @@ bool in_sandbox() {
   return v && std::strcmp(v, "1") == 0;
 }
 
+namespace {
+std::vector<std::string> g_store_dirs;  // made by use_store, removed after each test
+}  // namespace
+
 void SandboxTest::SetUp() {
   BRIM_REQUIRE_SANDBOX();
+  setenv("APMIB_STORE", "/etc/apmib.store", 1);
+  unsetenv("BRIM_SH_JOURNAL");
   clear_journal();
+}
+
+void SandboxTest::TearDown() {
+  for (const std::string &dir : g_store_dirs) {
+    unlink((dir + "/apmib.store").c_str());
+    rmdir(dir.c_str());
+  }
+  g_store_dirs.clear();
 }
 
 std::string journal_path() {
@@ -316,6 +330,7 @@ bool wait_for_process(std::string_view name, bool present, int limit_ms) {
 std::string use_store(std::string_view text) {
   char tmpl[] = "/tmp/brim_store_XXXXXX";
   if (!mkdtemp(tmpl)) return {};
+  g_store_dirs.push_back(tmpl);
   std::string path = std::string(tmpl) + "/apmib.store";
   if (!write_file(path, text)) return {};
   setenv("APMIB_STORE", path.c_str(), 1);

@@ -31,10 +31,13 @@ bool in_sandbox();
       GTEST_SKIP() << "needs the simulated router: run through sandbox/brim-sandbox (ctest -R system)"; \
   } while (0)
 
-// Fixture base: skips outside the sandbox and clears the journal before each test.
+// Fixture base: skips outside the sandbox; before each test it clears the journal, points
+// APMIB_STORE back at the sandbox's /etc/apmib.store and unsets BRIM_SH_JOURNAL, and after it
+// removes the store files that use_store() made, so tests do not depend on their order.
 class SandboxTest : public ::testing::Test {
  protected:
   void SetUp() override;
+  void TearDown() override;
 };
 
 // --- the journal ---
@@ -80,7 +83,7 @@ bool wait_for_process(std::string_view name, bool present, int limit_ms = 5000);
 
 // --- the configuration store ---
 // Writes `text` (store file syntax) to a fresh file under /tmp, sets APMIB_STORE to it and returns
-// its path. Call apmib_init() afterwards in this process; child processes see it through the
+// its path (removed by SandboxTest's TearDown). Call apmib_init() afterwards in this process; child processes see it through the
 // environment.
 std::string use_store(std::string_view text);
 // The factory-default store text (platform/factory.store), to append overrides to: a later line
