@@ -34,12 +34,12 @@ void convert_bin_to_str(const unsigned char *bin, int count, char *out) {
 int string_to_hex(const char *text, unsigned char *out, int len) {
   if (len <= 0) return 1;
   if (text == nullptr || out == nullptr) return 0;
-  // Both characters of a pair must lie inside `len`; the second is looked at only after the
-  // first passed, so a text shorter than `len` is never read past its terminator. A lone last
-  // character (odd `len`) cannot make a byte and fails.
+  // The second character of a pair is looked at only after the first passed, so it is at worst
+  // the text's terminator (which fails): a text shorter than `len` is never read past its end.
+  // With an odd `len` the last pair takes in the character after it, as callers have known it.
   for (int pos = 0; pos < len; pos += 2) {
     int hi = digit_value(static_cast<unsigned char>(text[pos]));
-    if (hi < 0 || pos + 1 >= len) return 0;
+    if (hi < 0) return 0;
     int lo = digit_value(static_cast<unsigned char>(text[pos + 1]));
     if (lo < 0) return 0;
     out[pos / 2] = static_cast<unsigned char>(hi * 16 + lo);

@@ -133,9 +133,12 @@ TEST(StringToHex, PairsBecomeBytesAndPartialOutputStays) {
 
 TEST(StringToHex, OddOrOverlongLengthNeverGoesPastIt) {
   unsigned char out[2] = {0x55, 0x55};
-  EXPECT_EQ(string_to_hex("0aFf", out, 3), 0);  // a lone "F" makes no byte
+  EXPECT_EQ(string_to_hex("0aF", out, 3), 0);  // the lone "F" pairs with the terminator
   EXPECT_EQ(out[0], 0x0A);
   EXPECT_EQ(out[1], 0x55);
+  EXPECT_EQ(string_to_hex("0aFf", out, 3), 1);  // an odd length takes in the next character
+  EXPECT_EQ(out[1], 0xFF);
+  out[1] = 0x55;
   // Exactly sized heap texts: a read past the terminator trips the address sanitizer.
   std::unique_ptr<char[]> text(new char[3]{'0', 'a', '\0'});
   EXPECT_EQ(string_to_hex(text.get(), out, 4), 0);
