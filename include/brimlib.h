@@ -47,7 +47,9 @@ BRIM_API int apmib_update(int type);
 BRIM_API int save_vz_to_file(void);
 
 /* Starts the message subscription on the broker at `host`, filter `topic`, in a background process
- * named "brim_sub" that reconnects by itself; returns at once. 0 when started, -1 otherwise. */
+ * named "brim_sub" that reconnects by itself; returns at once. 0 when started, -1 otherwise.
+ * The broker port is 1883 unless BRIM_MQTT_PORT says otherwise; BRIM_VZ_SUB_FAIL=1 makes the call
+ * fail, for testing. */
 BRIM_API int vz_sub(const char *host, const char *topic);
 /* Publishes one message to the local broker (127.0.0.1). Returns 0 or a libmosquitto error code. */
 BRIM_API int vz_pub(const char *topic, const void *payload, intptr_t payloadlen, intptr_t qos);
@@ -55,7 +57,10 @@ BRIM_API int vz_pub(const char *topic, const void *payload, intptr_t payloadlen,
 /* ------------------------------------------------------------------------------------------
  * Handler-owned globals: defined here, used by the handlers, never by the library itself.
  * ---------------------------------------------------------------------------------------- */
-BRIM_API extern int32_t vzData, delay_time, tm, ftype, web_mosq, wlan_num, vwlan_num, mssid_idx;
+BRIM_API extern int32_t vzData, delay_time, ftype, web_mosq, wlan_num, vwlan_num, mssid_idx;
+#ifndef __cplusplus
+BRIM_API extern int32_t tm;
+#endif
 BRIM_API extern int32_t WAN_IF, BRIDGE_IF, PPPOE_IF, ELAN_IF, ELAN2_IF, ELAN3_IF, ELAN4_IF;
 BRIM_API extern char msgData[516];
 BRIM_API extern char upgrade_time[44];
@@ -98,6 +103,34 @@ BRIM_API int BrimSystem(const char *cmd, int trace);
 /* Writes `text` into `out` (capacity `cap` bytes) as one single-quoted shell word that the shell
  * hands on unchanged. Returns the length written, or -1 when it does not fit (out then holds ""). */
 BRIM_API int brim_shell_quote(const char *text, char *out, int cap);
+
+/* Output capture through a read pipe (popen "r"); the command's exit status is not looked at.
+ * getCmdResult: reads the first line (fgets, cut at size-1) into `buf`, cuts its line end and sets
+ *   buf[size-1] = 0; 0 once the command ran (`buf` keeps its old text, less its last byte, when the
+ *   command printed nothing), -1 when it could not start or size <= 0 (`buf` untouched). */
+BRIM_API int getCmdResult(const char *cmd, char *buf, int size);
+/* getCmdStr: as getCmdResult, but -1 with `buf` emptied when the command printed nothing. */
+BRIM_API int getCmdStr(const char *cmd, char *buf, int size);
+/* getCmdVal: atoi of the first line (63 bytes at most); 0 when nothing was read. */
+BRIM_API int getCmdVal(const char *cmd);
+/* Channel of a wireless interface from "iwpriv <if> get_mib channel". On any failure, and for a
+ * name that is not a plain interface name (1-15 of letters, digits, '.', '_', '-'; nothing is run
+ * then), returns the channel last read for any interface (0 at first). */
+BRIM_API int getWirelessChannel(const char *ifname);
+/* Local date and time as "YYYY-MM-DD hh:mm:ss AM" (12-hour clock) copied into `buf` (64 bytes hold
+ * any line, 23 the date); returns `buf`, or NULL when date could not start (`buf` untouched). */
+BRIM_API char *get_Create_Time(char *buf);
+
+/* Stops the firmware's daemons, in a fixed order, each with "killall -9". */
+BRIM_API void killSomeDaemon(void);
+/* Signals and stops udhcpd (by /var/run/udhcpd.pid), stops the daemons, runs killsh.sh, then forks
+ * a child that closes descriptors above 2, sleeps 1 s and runs "init.sh gw <arg>". Returns the
+ * child's pid (the caller reaps it), or -1 when no child could be made or `arg` is not a plain
+ * argument (letters, digits, blanks and "_-.,:=/", at most 244 characters: nothing is run then). */
+BRIM_API int run_init_script(const char *arg);
+/* The number on the first line of a pid file; -1 when it does not exist, or when it cannot be
+ * opened (after "Read pid file error!" on stderr). An empty file gives 0. */
+BRIM_API int getPid(const char *path);
 /* @@process@@ */
 
 /* ------------------------------------------------------------------------------------------
@@ -188,6 +221,29 @@ BRIM_API int apmib_update_web(int type);
  * (16 bytes at least) and return `buf`. */
 BRIM_API char *getLanIp(char *buf);
 BRIM_API char *getLanNetmask(char *buf);
+
+/* Operation modes (item 192). */
+#define OPMODE_GATEWAY 0
+#define OPMODE_BRIDGE 1
+#define OPMODE_WIRELESS_WAN 2
+/* WAN connection types (item 104). 3, 4, 6 and 16 run over PPP ("ppp0"). */
+#define WAN_STATIC 0
+#define WAN_DHCP 1
+#define WAN_PPPOE 3
+#define WAN_PPTP 4
+#define WAN_L2TP 6
+#define WAN_3G 16
+
+/* Operation mode (item 192) / DHCP setting (item 173) as stored; the read is not checked. */
+BRIM_API int getOperationMode(void);
+BRIM_API int getDhcp(void);
+/* Writes "STATIC", "DHCP", "PPPOE", "PPTP", "L2TP" or "3G" for the WAN type (item 104) into
+ * `buf` (7 bytes at least); any other type leaves `buf` exactly as it was. */
+BRIM_API void getWanConnectMode(char *buf);
+/* Writes the WAN interface name into `name` (20 bytes at least; pass it zeroed): "ppp0" for the
+ * PPP types in every mode, else "wlan<item 193>-vxd" in mode 2, else "eth1". When item 104, 192
+ * or 193 cannot be read, `name` is left untouched. */
+BRIM_API void getWanIfName(char *name);
 /* Wireless interface selection. Names are "wlanR", "wlanR-vaN" or "wlanR-vxd" (R radio 0..1;
  * the first four characters are not examined). Sets wlan_idx = R and vwlan_idx = slot: root 0,
  * -vaN -> N + 1, -vxd -> 5 (the slot -va4 shares). Returns 1 when selected. A bad radio number
@@ -245,29 +301,6 @@ BRIM_API extern WpsConfigInfo wps_config_info_tmp;
  * it and the same slot of the other radio configured; wlan_idx is restored. Nothing is
  * committed (apmib_update is the caller's). */
 BRIM_API void update_wps_configured(int clear_flag);
-
-/* Operation modes (item 192). */
-#define OPMODE_GATEWAY 0
-#define OPMODE_BRIDGE 1
-#define OPMODE_WIRELESS_WAN 2
-/* WAN connection types (item 104). 3, 4, 6 and 16 run over PPP ("ppp0"). */
-#define WAN_STATIC 0
-#define WAN_DHCP 1
-#define WAN_PPPOE 3
-#define WAN_PPTP 4
-#define WAN_L2TP 6
-#define WAN_3G 16
-
-/* Operation mode (item 192) / DHCP setting (item 173) as stored; the read is not checked. */
-BRIM_API int getOperationMode(void);
-BRIM_API int getDhcp(void);
-/* Writes "STATIC", "DHCP", "PPPOE", "PPTP", "L2TP" or "3G" for the WAN type (item 104) into
- * `buf` (7 bytes at least); any other type leaves `buf` exactly as it was. */
-BRIM_API void getWanConnectMode(char *buf);
-/* Writes the WAN interface name into `name` (20 bytes at least; pass it zeroed): "ppp0" for the
- * PPP types in every mode, else "wlan<item 193>-vxd" in mode 2, else "eth1". When item 104, 192
- * or 193 cannot be read, `name` is left untouched. */
-BRIM_API void getWanIfName(char *name);
 /* @@config@@ */
 
 /* ------------------------------------------------------------------------------------------
@@ -301,6 +334,30 @@ BRIM_API const char *getWanNetmask(void);
 BRIM_API const char *getWanMac(void);
 /* MAC text of "br0": static buffer, or NULL on failure (test for it). */
 BRIM_API const char *getLanMac(void);
+
+/* Time since boot as "days;hours;minutes;seconds". Static buffer, overwritten by the next call. */
+BRIM_API char *getSysUptime(void);
+/* Combined size of flash partitions mtd0..mtd2 in MiB (rounded down), from /proc/mtd via
+ * /tmp/FlashSize; 0 when the listing cannot be read. Not reentrant. */
+BRIM_API unsigned int getFlashSize(void);
+/* Switch port links from /proc/rtl865x/port_status (via /tmp/port_status, left in place), as
+ * "1,0,0,0,1," (1 = link up), for up to 32 ports. Static buffer, overwritten by the next call;
+ * NULL when the listing cannot be opened. Not reentrant. */
+BRIM_API char *getPortLinkStaus(void);
+
+/* One record of the DHCP server's lease data: 92 bytes, no padding, on every target. */
+typedef struct {
+  uint8_t chaddr[16];    /* client hardware address; first 6 bytes are the MAC; all zero: unused */
+  uint32_t yiaddr;       /* leased IPv4 address, network byte order */
+  uint32_t expires;      /* lease time, big-endian; 0: unused; 0xFFFFFFFF: no expiry */
+  char hostname[56];     /* not necessarily terminated */
+  char hostname_len[12]; /* decimal text; 0 or no digits: no host name known */
+} DhcpLeaseRecord;
+/* Consumes one record at *cursor (advancing it and *left by 92). Returns -1 when fewer than 92
+ * bytes are left (nothing consumed or written), 0 for an unused record (nothing written), 1 after
+ * writing `ip` (16 bytes), `mac` (20 bytes, "%02X:..."), `lease` (10 bytes: "MM_Always" or the
+ * seconds, cut to 9 digits) and `host` (64 bytes: at most the 56-byte name field, or "Unknown"). */
+BRIM_API int getOneDhcpClient(char **cursor, uint32_t *left, char *ip, char *mac, char *lease, char *host);
 
 /* Traffic counters of one interface, as getStats fills them from /proc/net/dev: 120 bytes, no
  * padding, on every target. Fields getStats does not name (spare_*) are never written. */
@@ -393,30 +450,6 @@ BRIM_API int checkWanStatus(void);
 BRIM_API void getWanLinktime(char *buf);
 /* "connected" when checkWanStatus() is 1, else "disconnected", into `buf` (13 bytes). */
 BRIM_API void get_wan_connect_status(char *buf);
-
-/* Time since boot as "days;hours;minutes;seconds". Static buffer, overwritten by the next call. */
-BRIM_API char *getSysUptime(void);
-/* Combined size of flash partitions mtd0..mtd2 in MiB (rounded down), from /proc/mtd via
- * /tmp/FlashSize; 0 when the listing cannot be read. Not reentrant. */
-BRIM_API unsigned int getFlashSize(void);
-/* Switch port links from /proc/rtl865x/port_status (via /tmp/port_status, left in place), as
- * "1,0,0,0,1," (1 = link up), for up to 32 ports. Static buffer, overwritten by the next call;
- * NULL when the listing cannot be opened. Not reentrant. */
-BRIM_API char *getPortLinkStaus(void);
-
-/* One record of the DHCP server's lease data: 92 bytes, no padding, on every target. */
-typedef struct {
-  uint8_t chaddr[16];    /* client hardware address; first 6 bytes are the MAC; all zero: unused */
-  uint32_t yiaddr;       /* leased IPv4 address, network byte order */
-  uint32_t expires;      /* lease time, big-endian; 0: unused; 0xFFFFFFFF: no expiry */
-  char hostname[56];     /* not necessarily terminated */
-  char hostname_len[12]; /* decimal text; 0 or no digits: no host name known */
-} DhcpLeaseRecord;
-/* Consumes one record at *cursor (advancing it and *left by 92). Returns -1 when fewer than 92
- * bytes are left (nothing consumed or written), 0 for an unused record (nothing written), 1 after
- * writing `ip` (16 bytes), `mac` (20 bytes, "%02X:..."), `lease` (10 bytes: "MM_Always" or the
- * seconds, cut to 9 digits) and `host` (64 bytes: at most the 56-byte name field, or "Unknown"). */
-BRIM_API int getOneDhcpClient(char **cursor, uint32_t *left, char *ip, char *mac, char *lease, char *host);
 /* @@net@@ */
 
 /* ------------------------------------------------------------------------------------------
@@ -551,6 +584,14 @@ BRIM_API void hook_list_init(void);
 BRIM_API struct brim_hook *brim_hook_register(const char *name, brim_handler_fn handler);
 /* Heap copy of `s` that the caller frees; ends the process with status 1 for NULL or no memory. */
 BRIM_API char *safe_strdup(const char *s);
+/* Dispatch (the subscriber that vz_sub starts): at start it dlopen()s every "*.so" of one module
+ * directory (BRIM_MODULE_DIR, default /usr/lib/brim/modules) in name order; a module registers its
+ * hooks from a constructor. A message on topic T goes to the first hook named like T's LAST level
+ * ("home/dev1/status" -> "status") with (client, T, request object), and the request is freed
+ * after the handler returns: copy what you keep. The handler answers on T + "/R" with the reply
+ * functions. Never dispatched: topics ending in "/R", topics over 253 characters (no reply fits).
+ * Answered with websErrorResponse instead: an empty body, a body over 64 KiB, a body that is not
+ * one JSON object, a name with no hook (naming modules that failed to load). */
 /* @@messages@@ */
 
 /* ------------------------------------------------------------------------------------------
@@ -577,10 +618,11 @@ BRIM_API void convert_bin_to_str(const unsigned char *bin, int count, char *out)
  * outside 1..4 or too few tokens give "". Always returns 0. Tokenises with strtok_r, so it keeps
  * no tokenizer state and may run while another strtok walk is in progress. */
 BRIM_API int checkVar(const char *src, int n, char *out);
-/* Converts the first `len` characters of `text`, two hex digits per byte, into `out`, which must
- * hold len / 2 bytes. Returns 1 on success (also for len <= 0, writing nothing), 0 on a
- * non-hex character, on a lone last character (odd len) or when `text` ends before `len`; bytes
- * converted before the failure stay. Reads never go past `len` or the text's terminator. */
+/* Converts `text`, two hex digits per byte, into `out` for pair positions below `len`; `out` must
+ * hold (len + 1) / 2 bytes. Returns 1 on success (also for len <= 0, writing nothing), 0 on a
+ * non-hex character or when `text` ends first; bytes converted before the failure stay. An odd
+ * `len` makes its last pair with the character after it (the terminator fails). Reads never go
+ * past the text's terminator. */
 BRIM_API int string_to_hex(const char *text, unsigned char *out, int len);
 /* 1 when `text` is exactly "xx:xx:xx:xx:xx:xx" with hex digits of either case, else 0. */
 BRIM_API int isMacValid(const char *text);
@@ -592,6 +634,12 @@ BRIM_API int getNthValueSafe(int index, const char *src, char delim, char *out, 
 /* @@text@@ */
 
 #ifdef __cplusplus
+}
+
+/* In C++ a global named `tm` would hide `struct tm` from the C++ library headers; the same C
+ * object is reachable as brim_globals::tm instead. */
+namespace brim_globals {
+extern "C" BRIM_API int32_t tm;
 }
 #endif
 
