@@ -1,6 +1,8 @@
-// The subscriber process: connection, subscription and reconnection. Requests are not
-// dispatched to handlers yet; messages are received and dropped.
+// The subscriber process: loads the handler modules, then connects, subscribes, dispatches
+// every request to its handler and reconnects whenever the broker goes away.
 #include "platform/vzmqtt/subscriber.h"
+
+#include "platform/vzmqtt/dispatch.h"
 
 #include <cstdio>
 #include <mosquitto.h>
@@ -18,12 +20,16 @@ void on_connect(struct mosquitto *m, void *obj, int rc) {
   if (rc == 0) mosquitto_subscribe(m, nullptr, static_cast<SubState *>(obj)->filter, 0);
 }
 
-void on_message(struct mosquitto *, void *, const struct mosquitto_message *) {}
+void on_message(struct mosquitto *m, void *, const struct mosquitto_message *msg) {
+  if (msg == nullptr || msg->payloadlen < 0) return;
+  dispatch_message(m, msg->topic, msg->payload, static_cast<size_t>(msg->payloadlen));
+}
 
 }  // namespace
 
 int run_subscriber(const char *host, int port, const char *filter) {
   mosquitto_lib_init();
+  load_modules(module_dir());
   SubState st{filter};
   char id[32];
   std::snprintf(id, sizeof id, "brim_sub-%d", static_cast<int>(::getpid()));
