@@ -58,6 +58,8 @@ step "no libstdc++ at run time" no_libstdcxx build
 step "native tests" run_ctest build
 step "sanitizer build" build build-asan -DCMAKE_BUILD_TYPE=Debug -DBRIM_SANITIZE=ON
 step "sanitizer tests" run_ctest build-asan
+# Every parser and input-taking function under libFuzzer, 10 s each; crash inputs are kept.
+step "fuzz" bash scripts/fuzz.sh
 
 # The router: 32-bit little-endian MIPS, run under qemu-user (inside the sandbox for the system
 # tests). The sysroot holds the target's cJSON and libmosquitto.
