@@ -12,7 +12,7 @@
 #include <string_view>
 
 #include "brimlib.h"
-#include "brimlib/common/plain_ifname.h"
+#include "brimlib/common/ifname.h"
 
 namespace {
 

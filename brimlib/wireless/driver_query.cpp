@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "brimlib.h"
-#include "brimlib/common/plain_ifname.h"
+#include "brimlib/common/ifname.h"
 #include "brimlib/common/unique_fd.h"
 
 // The driver sees these exact layouts; they hold on every target (no member needs padding).
