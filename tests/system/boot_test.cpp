@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -43,6 +46,17 @@ class Boot : public SandboxTest {
     return lines;
   }
 };
+
+// Waits (bounded) until exactly one process named `name` runs and it is none of `old`: a killed
+// service may take a moment to go.
+bool one_new_process(const char *name, const std::vector<pid_t> &old) {
+  for (int i = 0; i < 250; ++i) {
+    std::vector<pid_t> now = find_processes(name);
+    if (now.size() == 1 && std::find(old.begin(), old.end(), now[0]) == old.end()) return true;
+    usleep(20 * 1000);
+  }
+  return false;
+}
 
 // The store text of a text item, with the store file's escapes.
 std::string store_text(const std::string &key, const std::string &value) {
@@ -93,21 +107,22 @@ TEST_F(Boot, FactoryBootRunsTheSequenceInOrder) {
   EXPECT_TRUE(wait_for_process("vz_broker", true));
   EXPECT_TRUE(wait_for_process("brim_sub", true));
   EXPECT_TRUE(wait_for_process("vz_daemon", true));
-  EXPECT_TRUE(find_processes("telnetd").empty());
+  EXPECT_TRUE(wait_for_process("telnetd", false));
 
   // A second run gives the same end state: one broker, one subscriber, one daemon.
   std::vector<pid_t> broker = find_processes("vz_broker");
+  std::vector<pid_t> sub = find_processes("brim_sub");
+  std::vector<pid_t> daemon = find_processes("vz_daemon");
   r = boot();
   EXPECT_EQ(r.status, 0);
-  EXPECT_TRUE(wait_for_process("vz_broker", true));
-  EXPECT_EQ(find_processes("vz_broker").size(), 1u);
-  EXPECT_NE(find_processes("vz_broker"), broker) << "the broker was not restarted";
-  EXPECT_TRUE(wait_for_process("brim_sub", true));
-  EXPECT_EQ(find_processes("brim_sub").size(), 1u);
-  EXPECT_EQ(find_processes("vz_daemon").size(), 1u);
+  EXPECT_TRUE(one_new_process("vz_broker", broker)) << "the broker was not restarted";
+  EXPECT_TRUE(one_new_process("brim_sub", sub));
+  EXPECT_TRUE(one_new_process("vz_daemon", daemon));
 }
 
 TEST_F(Boot, StoreUnavailableDoesNothing) {
+  run_shell("killall telnetd");
+  ASSERT_TRUE(wait_for_process("telnetd", false));
   ASSERT_EQ(run_shell("telnetd &").status, 0);
   ASSERT_TRUE(wait_for_process("telnetd", true));
   ASSERT_TRUE(write_file("/etc/hosts", "127.0.0.1\tkept\n"));
@@ -140,9 +155,7 @@ TEST_F(Boot, TelnetFollowsItsItem) {
   ASSERT_TRUE(wait_for_process("telnetd", true));
   std::vector<pid_t> first = find_processes("telnetd");
   boot("TELNET_ENABLED = 1\n");
-  ASSERT_TRUE(wait_for_process("telnetd", true));
-  EXPECT_EQ(find_processes("telnetd").size(), 1u);
-  EXPECT_NE(find_processes("telnetd"), first) << "a running telnet service is started anew";
+  EXPECT_TRUE(one_new_process("telnetd", first)) << "a running telnet service is started anew";
   boot("TELNET_ENABLED = 2\n");
   EXPECT_TRUE(wait_for_process("telnetd", false));
 }
@@ -234,7 +247,7 @@ TEST_F(Boot, FailedReadsFallBackToDefaults) {
   EXPECT_EQ(read_file("/var/js/language.js"), read_file("/web_brim/js/language_cn.js"));
   EXPECT_EQ(read_file("/etc/hosts"), "192.168.0.1\tbrimrouter\tbrimsetup\n");
   EXPECT_FALSE(exists("/tmp/wanlink"));
-  EXPECT_TRUE(find_processes("telnetd").empty());
+  EXPECT_TRUE(wait_for_process("telnetd", false));
 }
 
 }  // namespace
