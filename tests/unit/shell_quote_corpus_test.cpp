@@ -1,0 +1,74 @@
+// The quoting helper against the real /bin/sh over the fuzzer's seeds and kept inputs for it:
+// the shell must read each quoted text back as exactly one word equal to the text. The fuzzer
+// checks every input with a reference reader and only samples the real shell.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "brimlib.h"
+#include "fuzz/shell_quote.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> corpus_texts() {
+  const fs::path fuzz = fs::path(__FILE__).parent_path().parent_path().parent_path() / "fuzz";
+  std::vector<std::string> out;
+  for (const char *dir : {"corpus/shell_quote", "regressions/shell_quote"}) {
+    std::error_code ec;
+    for (const fs::directory_entry &e : fs::directory_iterator(fuzz / dir, ec)) {
+      std::ifstream in(e.path(), std::ios::binary);
+      std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      out.push_back(text.substr(0, text.find('\0')));  // as the fuzz target reads it
+    }
+  }
+  // Every byte value once (the shell's own parser meets each), and a long text of quotes.
+  std::string all;
+  for (int c = 1; c < 256; ++c) all += static_cast<char>(c);
+  out.push_back(all);
+  out.push_back(std::string(3000, '\''));
+  return out;
+}
+
+// What `printf %s WORDS; printf '|%s' $#` prints through the real shell: the words and their count.
+std::string shell_reads(const std::string &quoted) {
+  std::string cmd = "set -- " + quoted + "; printf %s \"$1\"; printf '|%s' $#";
+  FILE *p = popen(cmd.c_str(), "r");
+  if (p == nullptr) return "<popen failed>";
+  std::string out;
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  pclose(p);
+  return out;
+}
+
+TEST(ShellQuoteCorpus, RealShellReadsOneWordEqualToTheText) {
+  std::vector<std::string> texts = corpus_texts();
+  ASSERT_GE(texts.size(), 5u) << "the seed corpus is missing";
+  for (const std::string &text : texts) {
+    std::vector<char> quoted(4 * text.size() + 3);
+    int n = brim_shell_quote(text.c_str(), quoted.data(), static_cast<int>(quoted.size()));
+    ASSERT_GT(n, 0) << text;
+    std::string q(quoted.data(), static_cast<size_t>(n));
+    std::optional<std::string> ref = brim_fuzz::read_quoted_word(q);
+    ASSERT_TRUE(ref.has_value()) << q;
+    EXPECT_EQ(*ref, text);
+    EXPECT_EQ(shell_reads(q), text + "|1") << q;
+  }
+}
+
+// The reference reader itself refuses what a shell would split, expand or run.
+TEST(ShellQuoteCorpus, ReferenceReaderRefusesUnquotedShellText) {
+  for (const char *bad : {"", "a", "'a", "'a' 'b'", "'a';b", "$x", "'a'$(b)", "`b`", "\\"})
+    EXPECT_FALSE(brim_fuzz::read_quoted_word(bad).has_value()) << bad;
+  EXPECT_EQ(brim_fuzz::read_quoted_word("'a'\\''b'").value_or("?"), "a'b");
+}
+
+}  // namespace
