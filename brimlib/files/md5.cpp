@@ -29,13 +29,22 @@ inline void store_le32(unsigned char *p, uint32_t v) {
 }
 
 inline uint32_t F(uint32_t x, uint32_t y, uint32_t z) { return z ^ (x & (y ^ z)); }  // (x&y)|(~x&z)
-inline uint32_t G(uint32_t x, uint32_t y, uint32_t z) { return y ^ (z & (x ^ y)); }  // (x&z)|(y&~z)
 inline uint32_t H(uint32_t x, uint32_t y, uint32_t z) { return x ^ y ^ z; }
 inline uint32_t I(uint32_t x, uint32_t y, uint32_t z) { return y ^ (x | ~z); }
 
 template <uint32_t (*Fn)(uint32_t, uint32_t, uint32_t)>
 inline void step(uint32_t &a, uint32_t b, uint32_t c, uint32_t d, uint32_t x, int s, uint32_t t) {
-  a += Fn(b, c, d) + x + t;
+  // The message word and constant go in first: they do not wait for b, the previous step's result.
+  a += x + t;
+  a += Fn(b, c, d);
+  a = std::rotl(a, s) + b;
+}
+
+// Round 2 as a sum of two disjoint parts, so that only one AND waits for b.
+inline void step_g(uint32_t &a, uint32_t b, uint32_t c, uint32_t d, uint32_t x, int s, uint32_t t) {
+  a += x + t;
+  a += c & ~d;
+  a += b & d;
   a = std::rotl(a, s) + b;
 }
 
@@ -62,22 +71,22 @@ void transform(uint32_t state[4], const unsigned char block[64]) {
   step<F>(c, d, a, b, x[14], 17, 0xa679438e);
   step<F>(b, c, d, a, x[15], 22, 0x49b40821);
   // Round 2
-  step<G>(a, b, c, d, x[1], 5, 0xf61e2562);
-  step<G>(d, a, b, c, x[6], 9, 0xc040b340);
-  step<G>(c, d, a, b, x[11], 14, 0x265e5a51);
-  step<G>(b, c, d, a, x[0], 20, 0xe9b6c7aa);
-  step<G>(a, b, c, d, x[5], 5, 0xd62f105d);
-  step<G>(d, a, b, c, x[10], 9, 0x02441453);
-  step<G>(c, d, a, b, x[15], 14, 0xd8a1e681);
-  step<G>(b, c, d, a, x[4], 20, 0xe7d3fbc8);
-  step<G>(a, b, c, d, x[9], 5, 0x21e1cde6);
-  step<G>(d, a, b, c, x[14], 9, 0xc33707d6);
-  step<G>(c, d, a, b, x[3], 14, 0xf4d50d87);
-  step<G>(b, c, d, a, x[8], 20, 0x455a14ed);
-  step<G>(a, b, c, d, x[13], 5, 0xa9e3e905);
-  step<G>(d, a, b, c, x[2], 9, 0xfcefa3f8);
-  step<G>(c, d, a, b, x[7], 14, 0x676f02d9);
-  step<G>(b, c, d, a, x[12], 20, 0x8d2a4c8a);
+  step_g(a, b, c, d, x[1], 5, 0xf61e2562);
+  step_g(d, a, b, c, x[6], 9, 0xc040b340);
+  step_g(c, d, a, b, x[11], 14, 0x265e5a51);
+  step_g(b, c, d, a, x[0], 20, 0xe9b6c7aa);
+  step_g(a, b, c, d, x[5], 5, 0xd62f105d);
+  step_g(d, a, b, c, x[10], 9, 0x02441453);
+  step_g(c, d, a, b, x[15], 14, 0xd8a1e681);
+  step_g(b, c, d, a, x[4], 20, 0xe7d3fbc8);
+  step_g(a, b, c, d, x[9], 5, 0x21e1cde6);
+  step_g(d, a, b, c, x[14], 9, 0xc33707d6);
+  step_g(c, d, a, b, x[3], 14, 0xf4d50d87);
+  step_g(b, c, d, a, x[8], 20, 0x455a14ed);
+  step_g(a, b, c, d, x[13], 5, 0xa9e3e905);
+  step_g(d, a, b, c, x[2], 9, 0xfcefa3f8);
+  step_g(c, d, a, b, x[7], 14, 0x676f02d9);
+  step_g(b, c, d, a, x[12], 20, 0x8d2a4c8a);
   // Round 3
   step<H>(a, b, c, d, x[5], 4, 0xfffa3942);
   step<H>(d, a, b, c, x[8], 11, 0x8771f681);

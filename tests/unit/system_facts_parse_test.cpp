@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
+#include "brimlib.h"
 #include "brimlib/net/system_facts.h"
 
 namespace {
@@ -52,6 +54,37 @@ TEST(SystemFactsText, PortLines) {
   EXPECT_EQ(brim::classify_port_line("Up but Link Down\n"), PortLine::Down);  // "Up" before "Link"
   EXPECT_EQ(brim::classify_port_line("nothing here\n"), PortLine::Stop);
   EXPECT_EQ(brim::classify_port_line(""), PortLine::Stop);
+}
+
+}  // namespace
+
+namespace {
+
+long seconds_from_text(const std::string &t) {
+  int d = -1, h = -1, m = -1, s = -1;
+  if (std::sscanf(t.c_str(), "%d;%d;%d;%d", &d, &h, &m, &s) != 4) return -1;
+  return ((d * 24L + h) * 60 + m) * 60 + s;
+}
+
+long kernel_uptime() {
+  FILE *f = std::fopen("/proc/uptime", "r");
+  double up = -1;
+  if (f) {
+    if (std::fscanf(f, "%lf", &up) != 1) up = -1;
+    std::fclose(f);
+  }
+  return static_cast<long>(up);
+}
+
+TEST(SystemFactsText, UptimeAgreesWithTheKernel) {
+  long before = kernel_uptime();
+  std::string text = getSysUptime();
+  long after = kernel_uptime();
+  ASSERT_GE(before, 0);
+  long got = seconds_from_text(text);
+  EXPECT_GE(got, before) << text;
+  EXPECT_LE(got, after + 1) << text;  // /proc/uptime rounds down to the hundredth
+  EXPECT_EQ(getSysUptime(), getSysUptime());  // one buffer of its own
 }
 
 }  // namespace
