@@ -86,6 +86,9 @@ TEST_F(Sandbox, FactoryStoreLoadsCleanly) {
 // --- the broker under its firmware name ---
 
 TEST_F(Sandbox, BrokerRunsAsVzBrokerOnLoopbackOnlyAndKillallStopsIt) {
+  // A broker left by an earlier boot would make this one wait for it to go.
+  run_shell("killall vz_broker");
+  ASSERT_TRUE(brim_test::wait_for_process("vz_broker", false));
   ASSERT_EQ(run_shell("vz_broker -c /etc/mosquitto.conf & 2> /dev/null").status, 0);
   ASSERT_TRUE(brim_test::wait_for_process("vz_broker", true));
   bool up = false;
