@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -34,10 +35,17 @@ std::optional<std::string> shell_prints(const std::string &quoted) {
   std::string out;
   char buf[4096];
   ssize_t n;
-  while ((n = ::read(fds[0], buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
+  // libFuzzer's timeout alarm interrupts blocking calls: an early stop here would close the
+  // pipe under the shell, which then dies of SIGPIPE.
+  for (;;) {
+    n = ::read(fds[0], buf, sizeof buf);
+    if (n > 0) out.append(buf, static_cast<size_t>(n));
+    else if (n == 0 || errno != EINTR) break;
+  }
   ::close(fds[0]);
   int status = 0;
-  ::waitpid(pid, &status, 0);
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) std::abort();
   return out;
 }
