@@ -1,5 +1,6 @@
 // Capturing a command's output through a read pipe: the first line as text or number, the
 // wireless channel, the local date and time.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,6 +26,32 @@ class Pipe {
   FILE *f_;
 };
 
+// fgets that resumes when a signal interrupts the read: a caller's handler installed without
+// SA_RESTART would otherwise cut the command's output short (fgets gives up on EINTR).
+char *read_line(char *buf, int size, FILE *f) {
+  if (size == 1) {
+    buf[0] = '\0';
+    return buf;
+  }
+  int n = 0;
+  while (n < size - 1) {
+    errno = 0;
+    int c = std::getc(f);
+    if (c == EOF) {
+      if (std::ferror(f) && errno == EINTR) {
+        std::clearerr(f);
+        continue;
+      }
+      break;
+    }
+    buf[n++] = static_cast<char>(c);
+    if (c == '\n') break;
+  }
+  if (n == 0) return nullptr;
+  buf[n] = '\0';
+  return buf;
+}
+
 void cut_line_end(char *buf) {
   if (char *nl = std::strchr(buf, '\n')) *nl = '\0';
 }
@@ -40,7 +67,7 @@ int getCmdResult(const char *cmd, char *buf, int size) {
   if (buf == nullptr || size <= 0) return -1;
   Pipe p(cmd);
   if (!p) return -1;
-  (void)std::fgets(buf, size, p.get());
+  (void)read_line(buf, size, p.get());
   cut_line_end(buf);
   buf[size - 1] = '\0';
   return 0;
@@ -50,7 +77,7 @@ int getCmdStr(const char *cmd, char *buf, int size) {
   if (buf == nullptr || size <= 0) return -1;
   Pipe p(cmd);
   if (!p) return -1;
-  if (std::fgets(buf, size, p.get()) == nullptr) {
+  if (read_line(buf, size, p.get()) == nullptr) {
     buf[0] = '\0';
     return -1;
   }
@@ -63,7 +90,7 @@ int getCmdVal(const char *cmd) {
   std::memset(buf, 0, sizeof buf);
   Pipe p(cmd);
   if (!p) return 0;
-  if (std::fgets(buf, sizeof buf, p.get()) != nullptr) cut_line_end(buf);
+  if (read_line(buf, sizeof buf, p.get()) != nullptr) cut_line_end(buf);
   return std::atoi(buf);
 }
 
@@ -77,7 +104,7 @@ int getWirelessChannel(const char *ifname) {
   std::snprintf(cmd, sizeof cmd, "iwpriv %s get_mib channel | grep get_mib | cut -d':' -f2", ifname);
   Pipe p(cmd);
   if (!p) return g_last_channel;
-  if (std::fgets(val, sizeof val, p.get()) == nullptr) return g_last_channel;
+  if (read_line(val, sizeof val, p.get()) == nullptr) return g_last_channel;
   g_last_channel = std::atoi(val);
   return g_last_channel;
 }
@@ -88,7 +115,7 @@ char *get_Create_Time(char *buf) {
   std::memset(line, 0, sizeof line);
   Pipe p("date +\"%Y-%m-%d %I:%M:%S %p\"");
   if (!p) return nullptr;
-  while (std::fgets(line, sizeof line, p.get()) != nullptr) cut_line_end(line);
+  while (read_line(line, sizeof line, p.get()) != nullptr) cut_line_end(line);
   std::memcpy(buf, line, std::strlen(line) + 1);
   return buf;
 }

@@ -108,6 +108,7 @@ class Broker {
   }
 
   int port() const { return port_; }
+  pid_t pid() const { return pid_; }
 
  private:
   bool write_conf() {
