@@ -2,6 +2,7 @@
 // libmosquitto responder answering with a fixed reply on a broker of its own (the subscriber
 // answers every topic on its broker). Runs inside the simulated router only.
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -42,10 +43,14 @@ pid_t start_anchor() {
   pid_t pid = fork();
   if (pid != 0) return pid;
   mosquitto *m = mosquitto_new(nullptr, true, nullptr);
+  // Connected as the subscriber is (MQTT 5, no-local, no Nagle): without no-local the broker
+  // echoes each reply back, and the next request waits for a delayed ACK.
+  mosquitto_int_option(m, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+  mosquitto_int_option(m, MOSQ_OPT_TCP_NODELAY, 1);
   mosquitto_message_callback_set(m, on_request);
   for (int i = 0; i < 100 && mosquitto_connect(m, "127.0.0.1", kAnchorPort, 30) != MOSQ_ERR_SUCCESS; ++i)
     usleep(20000);
-  mosquitto_subscribe(m, nullptr, "#", 0);
+  mosquitto_subscribe_v5(m, nullptr, "#", 0, MQTT_SUB_OPT_NO_LOCAL, nullptr);
   mosquitto_loop_forever(m, -1, 1);
   _exit(0);
 }
