@@ -1,5 +1,5 @@
-// The whole boot, run as the router runs it: brim_init inside the simulated router, against the
-// real shell, coreutils, killall and broker, with logging stand-ins for the firmware's programs.
+// The whole boot as the router runs it: brim_init in the simulated router, with the real shell,
+// coreutils, killall and broker, and logging stand-ins for the firmware's programs.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -28,7 +28,6 @@ class Boot : public SandboxTest {
     unsetenv("BRIM_VZ_SUB_FAIL");
     run_shell(std::string("rm -rf /mnt/plugin_version /var/plugin_version /tmp/wanlink ") + kCanary);
   }
-  void TearDown() override { unsetenv("BRIM_SH_JOURNAL"); }
 
   // Boots from the factory store with `overrides` appended (later lines win).
   CmdResult boot(const std::string &overrides = "") {
@@ -47,8 +46,7 @@ class Boot : public SandboxTest {
   }
 };
 
-// Waits (bounded) until exactly one process named `name` runs and it is none of `old`: a killed
-// service may take a moment to go.
+// Waits (bounded) until exactly one process named `name` runs and it is none of `old`.
 bool one_new_process(const char *name, const std::vector<pid_t> &old) {
   for (int i = 0; i < 250; ++i) {
     std::vector<pid_t> now = find_processes(name);
@@ -141,21 +139,29 @@ TEST_F(Boot, StoreUnavailableDoesNothing) {
 }
 
 TEST_F(Boot, WanLinkMarkerOnlyForOne) {
-  boot("WAN_LINK_MARK = 1\n");
-  EXPECT_EQ(read_file("/tmp/wanlink"), "\n");
-  for (const char *v : {"-1", "2"}) {
-    run_shell("echo > /tmp/wanlink");
+  for (const char *v : {"1", "-1", "2"}) {
+    const bool one = std::string(v) == "1";
+    run_shell(one ? "rm -f /tmp/wanlink" : "echo > /tmp/wanlink");  // the boot must make or remove it
     boot(std::string("WAN_LINK_MARK = ") + v + "\n");
-    EXPECT_FALSE(exists("/tmp/wanlink")) << v;
+    EXPECT_EQ(exists("/tmp/wanlink"), one) << v;
+    if (one) EXPECT_EQ(read_file("/tmp/wanlink"), "\n");
   }
 }
 
-TEST_F(Boot, TelnetFollowsItsItem) {
-  boot("TELNET_ENABLED = 1\n");
+// A failed subscription stops nothing else; a running telnet service is started anew.
+TEST_F(Boot, TelnetFollowsItsItemAndAFailedSubscriptionStopsNothing) {
+  run_shell("killall brim_sub");
+  setenv("BRIM_VZ_SUB_FAIL", "1", 1);
+  CmdResult r = boot("TELNET_ENABLED = 1\n" + store_text("SUPER_PASSWORD", "s3cret"));
+  unsetenv("BRIM_VZ_SUB_FAIL");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(find_processes("brim_sub").empty());
+  EXPECT_TRUE(wait_for_process("vz_daemon", true));
+  EXPECT_EQ(passwd_input(), (std::vector<std::string>{"s3cret", "s3cret"}));
   ASSERT_TRUE(wait_for_process("telnetd", true));
   std::vector<pid_t> first = find_processes("telnetd");
   boot("TELNET_ENABLED = 1\n");
-  EXPECT_TRUE(one_new_process("telnetd", first)) << "a running telnet service is started anew";
+  EXPECT_TRUE(one_new_process("telnetd", first));
   boot("TELNET_ENABLED = 2\n");
   EXPECT_TRUE(wait_for_process("telnetd", false));
 }
@@ -174,21 +180,7 @@ TEST_F(Boot, LanguageAndPluginVersion) {
   EXPECT_EQ(read_file("/var/plugin_version"), "1.2.3\n");
 }
 
-TEST_F(Boot, FailedSubscriptionDoesNotStopTheRest) {
-  run_shell("killall brim_sub");
-  setenv("BRIM_VZ_SUB_FAIL", "1", 1);
-  CmdResult r = boot("TELNET_ENABLED = 1\nSUPER_PASSWORD = \"s3cret\"\n");
-  unsetenv("BRIM_VZ_SUB_FAIL");
-  EXPECT_EQ(r.status, 0);
-  EXPECT_TRUE(find_processes("brim_sub").empty());
-  EXPECT_TRUE(wait_for_process("vz_daemon", true));
-  EXPECT_TRUE(wait_for_process("telnetd", true));
-  EXPECT_EQ(passwd_input(), (std::vector<std::string>{"s3cret", "s3cret"}));
-  run_shell("killall telnetd");
-}
-
 TEST_F(Boot, HostilePasswordsArriveAsData) {
-  // Each password packs several ways out of the double quotes; each boot costs a broker restart.
   const std::vector<std::string> passwords = {
       "$(touch /tmp/brim_canary)`touch /tmp/brim_canary`\"; touch /tmp/brim_canary; \"",
       "'; touch /tmp/brim_canary; ' | x & y > z \\n\\c",
@@ -213,8 +205,7 @@ TEST_F(Boot, PasswordWithALineBreakLeavesThePasswordAlone) {
   EXPECT_FALSE(exists(kCanary));
 }
 
-// setHosts on its own, in this process: the store is read afresh and the hosts file rewritten.
-TEST_F(Boot, HostileHostNamesGiveTheDefaultNames) {
+TEST_F(Boot, HostileHostNamesGiveTheDefaultNames) {  // setHosts alone, in this process
   const std::string defaults = "192.168.0.1\tbrimrouter\tbrimsetup\n";
   auto set_hosts = [](const std::string &store_line) {
     use_store(factory_store() + "\n" + store_line);
@@ -248,6 +239,21 @@ TEST_F(Boot, FailedReadsFallBackToDefaults) {
   EXPECT_EQ(read_file("/etc/hosts"), "192.168.0.1\tbrimrouter\tbrimsetup\n");
   EXPECT_FALSE(exists("/tmp/wanlink"));
   EXPECT_TRUE(wait_for_process("telnetd", false));
+}
+
+TEST(UpdateFlag, SetClearAndMissing) {
+  BRIM_REQUIRE_SANDBOX();
+  EXPECT_EQ(set_vz_update_flag(), 0);
+  EXPECT_EQ(read_file("/tmp/update_flag"), "1\n");
+  EXPECT_EQ(get_vz_update_flag(), 1);
+  EXPECT_EQ(clear_vz_update_flag(), 0);
+  EXPECT_EQ(read_file("/tmp/update_flag"), "0\n");
+  EXPECT_EQ(get_vz_update_flag(), 0);
+  EXPECT_EQ(set_vz_update_flag(), 0);
+  unlink("/tmp/update_flag");
+  EXPECT_EQ(get_vz_update_flag(), 0);
+  ASSERT_TRUE(write_file("/tmp/update_flag", ""));  // between truncation and write
+  EXPECT_EQ(get_vz_update_flag(), 0);
 }
 
 }  // namespace

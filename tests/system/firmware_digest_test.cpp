@@ -1,13 +1,14 @@
-// setFWMd5 in the simulated router: fixture flash partitions behind /dev/mtdblock0 and
-// /dev/mtdblock1 (symbolic links into /tmp, since the sandbox's /dev is a small tmpfs), the
-// leading part in its private /etc, the real md5sum, and the record checked against a digest of
-// an image the test assembles itself.
+// Digests in the simulated router, with its real md5sum and shell: Cal_file_md5 of files, and
+// setFWMd5 over fixture flash partitions behind /dev/mtdblock0 and /dev/mtdblock1 (links into
+// /tmp: the sandbox's /dev is a small tmpfs) and the leading part in its private /etc, the
+// record checked against the digest of an image the test assembles itself.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "brimlib.h"
@@ -18,6 +19,62 @@ namespace {
 using brim_test::exists;
 using brim_test::read_file;
 using brim_test::write_file;
+using Part = std::optional<std::string>;  // a file's content, or no file
+
+std::string file_md5(const std::string &path) {
+  char out[34];
+  std::memset(out, '#', sizeof out);
+  EXPECT_EQ(Cal_file_md5(path.c_str(), out), 0);
+  EXPECT_NE(std::memchr(out, '\0', sizeof out), nullptr);
+  return out;
+}
+
+using FileMd5 = brim_test::SandboxTest;
+
+TEST_F(FileMd5, DigestsInLowerCaseOrEmptyText) {
+  const std::string dir = "/tmp/" + std::string(100, 'd');  // for paths of 214 characters and one more
+  ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+  const std::string longest = dir + "/" + std::string(214 - dir.size() - 1, 'f');
+  ASSERT_EQ(longest.size(), 214u);
+  unlink("/tmp/md5_sum");
+  struct {
+    std::string path;
+    Part content;
+    std::string digest;
+  } rows[] = {
+      {"/tmp/plain.bin", std::string(70000, 'x') + "tail", "33c7de7bee77e10a0b240bfd6a9aed89"},
+      {"/tmp/empty.bin", std::string(), "d41d8cd98f00b204e9800998ecf8427e"},
+      {"/tmp/abc", std::string("abc"), "900150983cd24fb0d6963f7d28e17f72"},
+      {"/tmp/no such file", std::nullopt, ""},
+      {longest, std::string("abc"), "900150983cd24fb0d6963f7d28e17f72"},
+      {longest + "g", std::string("abc"), ""},  // refused rather than cut into another name
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.path);
+    if (row.content) ASSERT_TRUE(write_file(row.path, *row.content));
+    testing::internal::CaptureStderr();  // md5sum's complaint about a missing file
+    EXPECT_EQ(file_md5(row.path), row.digest);
+    testing::internal::GetCapturedStderr();
+  }
+  EXPECT_TRUE(exists("/tmp/md5_sum"));  // left in place
+}
+
+TEST_F(FileMd5, PathIsOneShellWordAndRunsNothing) {
+  // The canaries would appear in the working directory of the shell, which is ours.
+  ASSERT_EQ(mkdir("/tmp/odd dir", 0755), 0);
+  char cwd[4096];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  ASSERT_EQ(chdir("/tmp/odd dir"), 0);
+  const std::string path = "/tmp/odd dir/a b;touch canary1 $(touch canary2) `touch canary3` 'q'\"&|<>*.bin";
+  ASSERT_TRUE(write_file(path, "abc"));
+  EXPECT_EQ(file_md5(path), "900150983cd24fb0d6963f7d28e17f72");
+  EXPECT_EQ(chdir(cwd), 0);
+  for (const char *c : {"canary1", "canary2", "canary3"}) EXPECT_FALSE(exists(std::string("/tmp/odd dir/") + c));
+  // A name md5sum prints with an escape in front of the digest.
+  const std::string escaped = "/tmp/odd dir/back\\slash\nline";
+  ASSERT_TRUE(write_file(escaped, ""));
+  EXPECT_EQ(file_md5(escaped), "d41d8cd98f00b204e9800998ecf8427e");
+}
 
 constexpr size_t kLeading = 0xC000;
 constexpr size_t kKernelAt = 0x30000;
@@ -41,6 +98,24 @@ std::string md5_hex(const std::string &data) {
   return out;
 }
 
+// The first partition: filler up to the image, its 16-byte header with length `len` (big-endian)
+// in bytes 12-15, and `have` bytes after the header.
+std::string kernel_partition(uint32_t len, size_t have) {
+  std::string p = pattern(kKernelAt, 1) + pattern(12, 2);
+  for (int shift = 24; shift >= 0; shift -= 8) p += static_cast<char>(len >> shift);
+  return p + pattern(have, 3);
+}
+
+// The firmware image as the record must describe it.
+std::string image(const std::string &nohw, const std::string &mtd0, uint32_t len, const std::string &mtd1) {
+  return nohw.substr(0, kLeading) + mtd0.substr(kKernelAt, 16 + size_t{len}) + kRootHeader + mtd1.substr(0, kRootLen);
+}
+
+void put(const std::string &path, const Part &content) {
+  unlink(path.c_str());
+  if (content) ASSERT_TRUE(write_file(path, *content)) << path;
+}
+
 class FirmwareDigest : public brim_test::SandboxTest {
  protected:
   void SetUp() override {
@@ -49,37 +124,17 @@ class FirmwareDigest : public brim_test::SandboxTest {
     mkdir("/tmp/flash", 0755);
     for (const char *dev : {"/dev/mtdblock0", "/dev/mtdblock1"}) {
       unlink(dev);
-      std::string target = std::string("/tmp/flash/") + (dev + 5);
-      ASSERT_EQ(symlink(target.c_str(), dev), 0) << dev;
+      ASSERT_EQ(symlink((std::string("/tmp/flash/") + (dev + 5)).c_str(), dev), 0) << dev;
     }
     for (const char *f : {"/tmp/flash/mtdblock0", "/tmp/flash/mtdblock1", "/etc/nohw.dat", "/mnt/SysCurVerMd5",
                           "/tmp/tmpFw"})
       unlink(f);
   }
 
-  // The first partition: filler up to the image, its 16-byte header with length `len` in bytes
-  // 12-15, and `have` bytes after the header.
-  std::string kernel_partition(uint32_t len, size_t have) {
-    std::string p = pattern(kKernelAt, 1);
-    std::string header = pattern(12, 2);
-    header += static_cast<char>(len >> 24);
-    header += static_cast<char>(len >> 16);
-    header += static_cast<char>(len >> 8);
-    header += static_cast<char>(len);
-    p += header;
-    p += pattern(have, 3);
-    return p;
-  }
-
-  void install(const std::string &nohw, const std::string &mtd0, const std::string &mtd1) {
-    ASSERT_TRUE(write_file("/etc/nohw.dat", nohw));
-    ASSERT_TRUE(write_file("/tmp/flash/mtdblock0", mtd0));
-    ASSERT_TRUE(write_file("/tmp/flash/mtdblock1", mtd1));
-  }
-
-  // The firmware image as the record must describe it.
-  static std::string image(const std::string &nohw, const std::string &mtd0, uint32_t len, const std::string &mtd1) {
-    return nohw.substr(0, kLeading) + mtd0.substr(kKernelAt, 16 + size_t{len}) + kRootHeader + mtd1.substr(0, kRootLen);
+  static void install(const Part &nohw, const Part &mtd0, const Part &mtd1) {
+    put("/etc/nohw.dat", nohw);
+    put("/tmp/flash/mtdblock0", mtd0);
+    put("/tmp/flash/mtdblock1", mtd1);
   }
 
   static int run(std::string *trace = nullptr) {
@@ -102,101 +157,64 @@ TEST_F(FirmwareDigest, CurrentRecordIsLeftAlone) {
 }
 
 TEST_F(FirmwareDigest, RecordsTheDigestOfTheAssembledImage) {
-  const uint32_t len = 5000;
-  std::string nohw = pattern(kLeading + 777, 9);  // only its first 48 KiB count
-  std::string mtd0 = kernel_partition(len, len + 4096);
-  std::string mtd1 = pattern(kRootLen + 333, 7);
-  install(nohw, mtd0, mtd1);
-  std::string trace;
-  EXPECT_EQ(run(&trace), 0);
-  EXPECT_EQ(trace, "ROOTFS_OFFSET_T=208002 SysCurVerMd5=\n");
-  std::string img = image(nohw, mtd0, len, mtd1);
-  ASSERT_EQ(img.size(), 2179106u + len);
-  EXPECT_EQ(read_file("/mnt/SysCurVerMd5"), md5_hex(img) + "\n");
-  EXPECT_FALSE(exists("/tmp/tmpFw"));
-  // Now current: the next call only reports it.
-  EXPECT_EQ(run(&trace), 32);
-  EXPECT_EQ(trace, "ROOTFS_OFFSET_T=208002 SysCurVerMd5=" + md5_hex(img) + "\n");
-}
-
-TEST_F(FirmwareDigest, LengthOfOneMebibyteFromTheHeader) {
-  const uint32_t len = 0x00100000;  // header bytes 00 10 00 00
-  std::string nohw = pattern(kLeading, 4);
-  std::string mtd0 = kernel_partition(len, len);
-  std::string mtd1 = pattern(kRootLen, 5);
-  install(nohw, mtd0, mtd1);
-  EXPECT_EQ(run(), 0);
-  EXPECT_EQ(read_file("/mnt/SysCurVerMd5"), md5_hex(image(nohw, mtd0, len, mtd1)) + "\n");
-}
-
-TEST_F(FirmwareDigest, LeftoverTemporaryImageDoesNotStandInFront) {
-  const uint32_t len = 64;
-  std::string nohw = pattern(kLeading, 6), mtd0 = kernel_partition(len, len), mtd1 = pattern(kRootLen, 8);
-  install(nohw, mtd0, mtd1);
-  ASSERT_TRUE(write_file("/tmp/tmpFw", "half an image from an interrupted run"));
-  EXPECT_EQ(run(), 0);
-  EXPECT_EQ(read_file("/mnt/SysCurVerMd5"), md5_hex(image(nohw, mtd0, len, mtd1)) + "\n");
-}
-
-TEST_F(FirmwareDigest, RecordThatIsNotOneDigestIsRedone) {
-  const uint32_t len = 16;
-  std::string nohw = pattern(kLeading, 1), mtd0 = kernel_partition(len, len), mtd1 = pattern(kRootLen, 2);
-  install(nohw, mtd0, mtd1);
-  const std::string want = md5_hex(image(nohw, mtd0, len, mtd1)) + "\n";
-  for (const std::string &bad : {std::string("0123456789abcdef0123456789abcde\n"),
-                                  std::string(""),
-                                  std::string("0123456789abcdef0123456789abcdef\nextra"),
-                                  std::string(100000, 'f')}) {  // far longer than any record buffer
-    ASSERT_TRUE(write_file("/mnt/SysCurVerMd5", bad));
-    EXPECT_EQ(run(), 0) << bad.size();
-    EXPECT_EQ(read_file("/mnt/SysCurVerMd5"), want) << bad.size();
+  struct {
+    uint32_t len;
+    size_t spare;  // bytes beyond what each piece needs, which must not count
+    Part record;   // what stood in the record before
+  } rows[] = {
+      {5000, 777, std::nullopt},
+      {0x00100000, 0, std::string("0123456789abcdef0123456789abcde\n")},  // header bytes 00 10 00 00
+      {16, 3, std::string("")},
+      {64, 0, std::string("0123456789abcdef0123456789abcdef\nextra")},
+      {64, 1, std::string(100000, 'f')},  // far longer than any record buffer
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.len);
+    std::string nohw = pattern(kLeading + row.spare, row.len), mtd0 = kernel_partition(row.len, row.len + row.spare),
+                mtd1 = pattern(kRootLen + row.spare, 7);
+    install(nohw, mtd0, mtd1);
+    put("/mnt/SysCurVerMd5", row.record);
+    // A leftover of an interrupted run must not stand in front of the image.
+    ASSERT_TRUE(write_file("/tmp/tmpFw", "half an image from an interrupted run"));
+    std::string trace;
+    EXPECT_EQ(run(&trace), 0);
+    if (!row.record) EXPECT_EQ(trace, "ROOTFS_OFFSET_T=208002 SysCurVerMd5=\n");
+    const std::string img = image(nohw, mtd0, row.len, mtd1);
+    ASSERT_EQ(img.size(), 2179106u + row.len);
+    EXPECT_EQ(read_file("/mnt/SysCurVerMd5"), md5_hex(img) + "\n");
+    EXPECT_FALSE(exists("/tmp/tmpFw"));
+    // Now current: the next call only reports it.
+    EXPECT_EQ(run(&trace), 32);
+    EXPECT_EQ(trace, "ROOTFS_OFFSET_T=208002 SysCurVerMd5=" + md5_hex(img) + "\n");
   }
 }
 
+// Each early stop leaves the record as it was and no temporary image behind.
 TEST_F(FirmwareDigest, StopsEarlyWithoutTouchingTheRecord) {
-  const std::string old = "stale";
-  const uint32_t len = 4096;
-  std::string nohw = pattern(kLeading, 1), mtd1 = pattern(kRootLen, 2);
-
-  // Length pointing past the end of the partition: the short count, image removed.
-  install(nohw, kernel_partition(len, 1000), mtd1);
-  ASSERT_TRUE(write_file("/mnt/SysCurVerMd5", old));
-  EXPECT_EQ(run(), 16 + 1000);
-  EXPECT_EQ(read_file("/mnt/SysCurVerMd5"), old);
-  EXPECT_FALSE(exists("/tmp/tmpFw"));
-
-  // A leading part under 48 KiB, and none at all.
-  install(pattern(1000, 1), kernel_partition(len, len), mtd1);
-  EXPECT_EQ(run(), 1000);
-  unlink("/etc/nohw.dat");
-  EXPECT_EQ(run(), -1);
-  EXPECT_FALSE(exists("/tmp/tmpFw"));
-
-  // A root file system part that is too short, and a missing second partition.
-  install(nohw, kernel_partition(len, len), pattern(100, 3));
-  EXPECT_EQ(run(), 100);
-  unlink("/tmp/flash/mtdblock1");
-  EXPECT_EQ(run(), -1);
-  EXPECT_FALSE(exists("/tmp/tmpFw"));
-  EXPECT_EQ(read_file("/mnt/SysCurVerMd5"), old);
-}
-
-TEST_F(FirmwareDigest, UnreadableHeaderGives16) {
-  ASSERT_TRUE(write_file("/etc/nohw.dat", pattern(kLeading, 1)));
-  EXPECT_EQ(run(), 16);  // no first partition
-  ASSERT_TRUE(write_file("/tmp/flash/mtdblock0", pattern(kKernelAt + 10, 1)));
-  EXPECT_EQ(run(), 16);  // header cut short
-  EXPECT_FALSE(exists("/mnt/SysCurVerMd5"));
-  EXPECT_FALSE(exists("/tmp/tmpFw"));
-}
-
-TEST_F(FirmwareDigest, LengthThatWrapsIsRefused) {
-  // L + 16 wraps to 0 in 32 bits; it must not be taken as an empty piece copied whole.
-  std::string nohw = pattern(kLeading, 1), mtd1 = pattern(kRootLen, 2);
-  install(nohw, kernel_partition(0xFFFFFFF0u, 64), mtd1);
-  EXPECT_EQ(run(), -1);
-  EXPECT_FALSE(exists("/mnt/SysCurVerMd5"));
-  EXPECT_FALSE(exists("/tmp/tmpFw"));
+  const std::string nohw = pattern(kLeading, 1), mtd0 = kernel_partition(4096, 4096), mtd1 = pattern(kRootLen, 2);
+  struct {
+    const char *what;
+    Part nohw, mtd0, mtd1;
+    int result;
+  } rows[] = {
+      {"length past the end of the partition: the short count", nohw, kernel_partition(4096, 1000), mtd1, 16 + 1000},
+      {"leading part under 48 KiB", pattern(1000, 1), mtd0, mtd1, 1000},
+      {"no leading part", std::nullopt, mtd0, mtd1, -1},
+      {"root file system part too short", nohw, mtd0, pattern(100, 3), 100},
+      {"no second partition", nohw, mtd0, std::nullopt, -1},
+      {"no first partition", nohw, std::nullopt, mtd1, 16},
+      {"header cut short", nohw, pattern(kKernelAt + 10, 1), mtd1, 16},
+      // L + 16 wraps to 0 in 32 bits: not an empty piece copied whole.
+      {"length that wraps", nohw, kernel_partition(0xFFFFFFF0u, 64), mtd1, -1},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.what);
+    install(row.nohw, row.mtd0, row.mtd1);
+    ASSERT_TRUE(write_file("/mnt/SysCurVerMd5", "stale"));
+    EXPECT_EQ(run(), row.result);
+    EXPECT_EQ(read_file("/mnt/SysCurVerMd5"), "stale");
+    EXPECT_FALSE(exists("/tmp/tmpFw"));
+  }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <utility>
 
 #include "brimlib.h"
 #include "tests/support/sandbox_env.h"
@@ -34,66 +35,49 @@ class SystemFacts : public brim_test::SandboxTest {
   }
 };
 
-const char kMtdHeader[] = "dev:    size   erasesize  name\n";
-
 TEST_F(SystemFacts, FlashSizeFromTheListing) {
-  mtd(std::string(kMtdHeader) +
-      "mtd0: 00200000 00010000 \"boot+cfg+linux\"\n"
-      "mtd1: 00600000 00010000 \"rootfs\"\n");
-  EXPECT_EQ(getFlashSize(), 8u);
-  EXPECT_FALSE(exists("/tmp/FlashSize"));
-  mtd(std::string(kMtdHeader) +
-      "mtd0: 00180000 00010000 \"boot\"\n"
-      "mtd1: 00000000 00010000 \"rootfs\"\n");
-  EXPECT_EQ(getFlashSize(), 1u);
-}
-
-TEST_F(SystemFacts, FlashSizeWithoutAListing) {
+  const std::string head = "dev:    size   erasesize  name\n";
+  const std::pair<std::string, unsigned> rows[] = {
+      {head + "mtd0: 00200000 00010000 \"boot+cfg+linux\"\nmtd1: 00600000 00010000 \"rootfs\"\n", 8},
+      {head + "mtd0: 00180000 00010000 \"boot\"\nmtd1: 00000000 00010000 \"rootfs\"\n", 1},
+      // Past the reader's buffer: the listing is cut, not overrun.
+      {head + "mtd0: 00800000 00010000 \"all\"\n" + std::string(5000, '#') +
+           "\nmtd1: 00800000 00010000 \"beyond the buffer\"\n",
+       8},
+  };
+  for (const auto &[listing, mib] : rows) {
+    mtd(listing);
+    EXPECT_EQ(getFlashSize(), mib) << listing.substr(0, 80);
+    EXPECT_FALSE(exists("/tmp/FlashSize"));
+  }
   // No fixture: cat fails like it would on a kernel without the listing.
+  unlink("/tmp/fixtures/proc_mtd");
   testing::internal::CaptureStdout();
   EXPECT_EQ(getFlashSize(), 0u);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "[Debug] get data from /tmp/FlashSize error!\n");
   EXPECT_FALSE(exists("/tmp/FlashSize"));
 }
 
-TEST_F(SystemFacts, OverlongFlashListingIsCut) {
-  mtd(std::string(kMtdHeader) + "mtd0: 00800000 00010000 \"all\"\n" + std::string(5000, '#') +
-      "\nmtd1: 00800000 00010000 \"beyond the buffer\"\n");
-  EXPECT_EQ(getFlashSize(), 8u);
-}
-
 TEST_F(SystemFacts, PortLinks) {
-  ports(
-      "Port Status Summary Link\n"
-      "Port0 Properties:\n"
-      "    Link Up, 100M Full Duplex\n"
-      "Port1 Properties:\n"
-      "    Link Down\n"
-      "Port2 Properties:\n"
-      "    Up since boot, Link Down\n"
-      "Port3 Properties:\n"
-      "    Link Down\n"
-      "Port4 Properties:\n"
-      "    Link Up, 1000M\n");
-  EXPECT_EQ(links(), "1,0,0,0,1,");
-  EXPECT_TRUE(exists("/tmp/port_status"));
-}
-
-TEST_F(SystemFacts, PortLinksWithoutQualifyingLines) {
-  ports("Port0 Properties:\n    nothing to see\n");
-  EXPECT_EQ(links(), "");
+  std::string many, many_want;  // more ports than the text has room for: the first 32
+  for (int i = 0; i < 40; ++i) many += (i % 3 == 0) ? "  Link Up\n" : "  Link Down\n";
+  for (int i = 0; i < 32; ++i) many_want += (i % 3 == 0) ? "1," : "0,";
+  const std::pair<std::string, std::string> rows[] = {
+      {"Port Status Summary Link\nPort0 Properties:\n    Link Up, 100M Full Duplex\nPort1 Properties:\n"
+       "    Link Down\nPort2 Properties:\n    Up since boot, Link Down\nPort3 Properties:\n    Link Down\n"
+       "Port4 Properties:\n    Link Up, 1000M\n",
+       "1,0,0,0,1,"},
+      {"Port0 Properties:\n    nothing to see\n", ""},
+      {many, many_want},
+  };
+  for (const auto &[listing, want] : rows) {
+    ports(listing);
+    EXPECT_EQ(links(), want) << listing;
+    EXPECT_TRUE(exists("/tmp/port_status"));
+  }
   // No fixture at all: grep finds nothing either.
   unlink("/tmp/fixtures/port_status");
   EXPECT_EQ(links(), "");
-}
-
-TEST_F(SystemFacts, ManyPortsDoNotOverflow) {
-  std::string listing;
-  for (int i = 0; i < 40; ++i) listing += (i % 3 == 0) ? "  Link Up\n" : "  Link Down\n";
-  ports(listing);
-  std::string want;
-  for (int i = 0; i < 32; ++i) want += (i % 3 == 0) ? "1," : "0,";
-  EXPECT_EQ(links(), want);
 }
 
 TEST_F(SystemFacts, UnopenablePortListingGivesNull) {

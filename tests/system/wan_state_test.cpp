@@ -35,12 +35,16 @@ class WanState : public brim_test::SandboxTest {
   void SetUp() override {
     SandboxTest::SetUp();
     if (IsSkipped()) return;
-    wd::reset();
-    run_shell("rm -rf /etc/ppp /etc/udhcpc /var/wanconnect; ip addr flush dev eth1");
+    clean();
   }
   void TearDown() override {
-    if (IsSkipped()) return;
-    EXPECT_EQ(wd::violations(), std::vector<std::string>{}) << "a driver would have seen a bad request";
+    if (!IsSkipped()) {
+      EXPECT_EQ(wd::violations(), std::vector<std::string>{}) << "a driver would have seen a bad request";
+      clean();
+    }
+    SandboxTest::TearDown();
+  }
+  static void clean() {
     wd::reset();
     run_shell("rm -rf /etc/ppp /etc/udhcpc /var/wanconnect; ip addr flush dev eth1");
   }
@@ -54,10 +58,9 @@ class WanState : public brim_test::SandboxTest {
   static void repeater(const char *ifname, uint8_t state) { wd::declare(ifname).bss_info = bss(state); }
   static void ppp_up() { ASSERT_EQ(run_shell("mkdir -p /etc/ppp && touch /etc/ppp/link").status, 0); }
   // A DHCP lease on eth1: an address on the interface and the client's pid file.
-  static void dhcp_lease(const std::string &pid = "1234\n") {
-    ASSERT_EQ(run_shell("ip addr add 10.77.0.2/24 dev eth1").status, 0);
-    ASSERT_EQ(run_shell("mkdir -p /etc/udhcpc").status, 0);
-    ASSERT_TRUE(write_file("/etc/udhcpc/udhcpc-eth1.pid", pid));
+  static void dhcp_lease() {
+    ASSERT_EQ(run_shell("ip addr add 10.77.0.2/24 dev eth1 && mkdir -p /etc/udhcpc").status, 0);
+    ASSERT_TRUE(write_file("/etc/udhcpc/udhcpc-eth1.pid", "1234\n"));
   }
   static void connect_time(const std::string &text) { ASSERT_TRUE(write_file("/var/wanconnect", text)); }
   static std::string linktime() {
@@ -77,12 +80,10 @@ class WanState : public brim_test::SandboxTest {
 // --- the Ethernet driver's request ---
 
 TEST_F(WanState, LinkStateIsTheDriversWord) {
-  wan_port(0);
-  EXPECT_EQ(get_wan_link_status("eth1"), 0);
-  wan_port(-2);
-  EXPECT_EQ(get_wan_link_status("eth1"), -2);
-  wan_port(1);
-  EXPECT_EQ(get_wan_link_status("eth1"), 1);
+  for (int32_t state : {0, -2, 1}) {
+    wan_port(state);
+    EXPECT_EQ(get_wan_link_status("eth1"), state);
+  }
   ASSERT_GE(wd::count("eth1", kDevPrivate), 3);
   for (const wd::Seen &s : wd::log()) {
     if (s.request != kDevPrivate) continue;
@@ -108,78 +109,47 @@ TEST_F(WanState, FailedRequestsReadAsNoLink) {
 
 // --- gateway mode: the table by type, with the port's link asked first ---
 
-TEST_F(WanState, StaticNeedsOnlyTheLink) {
-  store(OPMODE_GATEWAY, WAN_STATIC);
-  wan_port(0);
-  EXPECT_EQ(checkWanStatus(), 1);
-  EXPECT_EQ(checkEthStatus(), 1);
-  EXPECT_EQ(connect_status(), "connected");
-  wan_port(-1);
-  EXPECT_EQ(checkWanStatus(), 0);
-  EXPECT_EQ(checkEthStatus(), 0);
-  EXPECT_EQ(connect_status(), "disconnected");
-}
-
-TEST_F(WanState, DhcpNeedsLinkAddressAndPidFile) {
-  store(OPMODE_GATEWAY, WAN_DHCP);
-  wan_port(0);
-  EXPECT_EQ(isDhcpClientExist(), 0);
-  EXPECT_EQ(checkWanStatus(), 0);  // link, but no lease
-  ASSERT_EQ(run_shell("mkdir -p /etc/udhcpc && echo 1234 > /etc/udhcpc/udhcpc-eth1.pid").status, 0);
-  EXPECT_EQ(isDhcpClientExist(), 0);  // a pid file without an address on eth1
-  dhcp_lease();
-  EXPECT_EQ(isDhcpClientExist(), 1);
-  EXPECT_EQ(checkWanStatus(), 1);
-  EXPECT_EQ(checkEthStatus(), 1);
-  wan_port(-1);
-  EXPECT_EQ(checkWanStatus(), 0);  // the lease alone is not enough
-  EXPECT_EQ(checkEthStatus(), 0);
-}
-
-TEST_F(WanState, DhcpPidFileContents) {
-  store(OPMODE_GATEWAY, WAN_DHCP);
-  dhcp_lease("0\n");
-  EXPECT_EQ(isDhcpClientExist(), 0);
-  ASSERT_TRUE(write_file("/etc/udhcpc/udhcpc-eth1.pid", ""));
-  EXPECT_EQ(isDhcpClientExist(), 0);
-  ASSERT_TRUE(write_file("/etc/udhcpc/udhcpc-eth1.pid", "-5\n"));
-  EXPECT_EQ(isDhcpClientExist(), 0);
-  // Whether the process still runs is not asked.
-  ASSERT_TRUE(write_file("/etc/udhcpc/udhcpc-eth1.pid", "999999\n"));
-  EXPECT_EQ(isDhcpClientExist(), 1);
-}
-
-TEST_F(WanState, PppTypesNeedTheMarkerAndTheLink) {
-  for (int type : {WAN_PPPOE, WAN_PPTP, WAN_L2TP}) {
-    SCOPED_TRACE(type);
-    store(OPMODE_GATEWAY, type);
-    run_shell("rm -rf /etc/ppp");
-    wan_port(0);
-    EXPECT_EQ(isConnectPPP(), 0);
-    EXPECT_EQ(checkWanStatus(), 0);  // link but no PPP marker
-    EXPECT_EQ(checkEthStatus(), 0);
-    ppp_up();
-    EXPECT_EQ(isConnectPPP(), 1);
-    EXPECT_EQ(checkWanStatus(), 1);
-    EXPECT_EQ(checkEthStatus(), 1);
-    wan_port(-1);
-    EXPECT_EQ(checkWanStatus(), 0);
+TEST_F(WanState, GatewayModeTableByType) {
+  struct {
+    int type;
+    int32_t link;
+    bool ppp, lease;
+    int up;
+  } rows[] = {
+      {WAN_STATIC, 0, false, false, 1},  {WAN_STATIC, 1, false, false, 1},  {WAN_STATIC, -1, true, true, 0},
+      {WAN_DHCP, 0, false, false, 0},    {WAN_DHCP, 0, true, true, 1},     {WAN_DHCP, -1, true, true, 0},
+      {WAN_PPPOE, 0, false, true, 0},    {WAN_PPPOE, 0, true, false, 1},   {WAN_PPPOE, -1, true, true, 0},
+      {WAN_PPTP, 0, false, true, 0},     {WAN_PPTP, 0, true, false, 1},    {WAN_L2TP, 0, false, true, 0},
+      {WAN_L2TP, 0, true, false, 1},     {WAN_L2TP, -1, true, true, 0},    {WAN_3G, 0, true, true, 0},
+      {2, 0, true, true, 0},             {99, 0, true, true, 0},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE("type " + std::to_string(row.type) + " link " + std::to_string(row.link) + (row.ppp ? " ppp" : "") +
+                 (row.lease ? " lease" : ""));
+    run_shell("rm -rf /etc/ppp /etc/udhcpc; ip addr flush dev eth1");
+    store(OPMODE_GATEWAY, row.type);
+    wan_port(row.link);
+    if (row.ppp) ppp_up();
+    if (row.lease) dhcp_lease();
+    EXPECT_EQ(isConnectPPP(), row.ppp ? 1 : 0);
+    if (row.type == WAN_DHCP) EXPECT_EQ(isDhcpClientExist(), row.lease ? 1 : 0);
+    wd::clear_log();
+    EXPECT_EQ(checkWanStatus(), row.up);
+    EXPECT_EQ(wd::count("eth1", kDevPrivate), 1) << "the link is asked once, whatever the type";
+    EXPECT_EQ(checkEthStatus(), row.up);
+    EXPECT_EQ(connect_status(), row.up ? "connected" : "disconnected");
   }
 }
 
-TEST_F(WanState, OtherTypesAreNeverUpButTheLinkIsStillAsked) {
-  ppp_up();
+TEST_F(WanState, DhcpClientNeedsAnAddressAndAPositivePid) {
+  store(OPMODE_GATEWAY, WAN_DHCP);
+  ASSERT_EQ(run_shell("mkdir -p /etc/udhcpc && echo 1234 > /etc/udhcpc/udhcpc-eth1.pid").status, 0);
+  EXPECT_EQ(isDhcpClientExist(), 0);  // a pid file without an address on eth1
   dhcp_lease();
-  for (int type : {WAN_3G, 2, 99}) {
-    SCOPED_TRACE(type);
-    store(OPMODE_GATEWAY, type);
-    wan_port(0);
-    wd::clear_log();
-    EXPECT_EQ(checkWanStatus(), 0);
-    EXPECT_EQ(wd::count("eth1", kDevPrivate), 1);
-    wd::clear_log();
-    EXPECT_EQ(checkEthStatus(), 0);
-    EXPECT_EQ(wd::count("eth1", kDevPrivate), 1);
+  // Whether the process still runs is not asked.
+  for (const char *pid : {"0\n", "", "-5\n", "999999\n"}) {
+    ASSERT_TRUE(write_file("/etc/udhcpc/udhcpc-eth1.pid", pid));
+    EXPECT_EQ(isDhcpClientExist(), pid[0] == '9' ? 1 : 0) << pid;
   }
 }
 
@@ -211,43 +181,39 @@ TEST_F(WanState, BridgeModeIsNeverUpForCheckWanStatus) {
   EXPECT_EQ(checkEthStatus(), 0);
 }
 
+// The same table with the repeater of item 193 connected (state 4) as the link; the link time
+// takes either radio's repeater.
 TEST_F(WanState, WirelessWanUsesTheRepeaterOfItem193) {
-  store(OPMODE_WIRELESS_WAN, WAN_STATIC, 1);
-  repeater("wlan0-vxd", 4);
-  repeater("wlan1-vxd", 3);
-  wd::clear_log();
-  EXPECT_EQ(checkWanStatus(), 0);  // only wlan1-vxd counts, and it is not connected
-  EXPECT_EQ(wd::count("wlan1-vxd", kBssInfo), 1);
-  EXPECT_EQ(wd::count("wlan0-vxd", kBssInfo), 0);
-  // ...but the link time takes either radio.
+  struct {
+    int type, wisp;
+    uint8_t wlan0_vxd, wlan1_vxd;
+    bool ppp;
+    int up;
+    const char *time;
+  } rows[] = {
+      {WAN_STATIC, 1, 4, 3, false, 0, "0;1;1;1"}, {WAN_STATIC, 1, 3, 4, false, 1, "0;1;1;1"},
+      {WAN_STATIC, 0, 2, 4, false, 0, "0;1;1;1"}, {WAN_STATIC, 0, 2, 0, false, 0, "0;0;0;0"},
+      {WAN_DHCP, 0, 4, 0, false, 0, "0;1;1;1"},  // no lease on wlan0-vxd
+      {WAN_PPPOE, 0, 4, 0, false, 0, "0;1;1;1"}, {WAN_PPPOE, 0, 4, 0, true, 1, "0;1;1;1"},
+      {WAN_3G, 0, 4, 0, true, 0, "0;1;1;1"},
+  };
   connect_time("3661\n");
-  EXPECT_EQ(linktime(), "0;1;1;1");
-
-  repeater("wlan1-vxd", 4);
-  EXPECT_EQ(checkWanStatus(), 1);
-  store(OPMODE_WIRELESS_WAN, WAN_STATIC, 0);
-  repeater("wlan0-vxd", 2);
-  EXPECT_EQ(checkWanStatus(), 0);
-  EXPECT_EQ(linktime(), "0;1;1;1");  // wlan1-vxd still connected
-  repeater("wlan1-vxd", 0);
-  EXPECT_EQ(linktime(), "0;0;0;0");
-}
-
-TEST_F(WanState, WirelessWanTableByType) {
-  store(OPMODE_WIRELESS_WAN, WAN_DHCP, 0);
-  repeater("wlan0-vxd", 4);
-  EXPECT_EQ(checkWanStatus(), 0);  // no lease on wlan0-vxd
-  store(OPMODE_WIRELESS_WAN, WAN_PPPOE, 0);
-  EXPECT_EQ(checkWanStatus(), 0);
-  ppp_up();
-  EXPECT_EQ(checkWanStatus(), 1);
-  EXPECT_EQ(connect_status(), "connected");
-  store(OPMODE_WIRELESS_WAN, WAN_3G, 0);
-  wd::clear_log();
-  EXPECT_EQ(checkWanStatus(), 0);
-  EXPECT_EQ(wd::count("wlan0-vxd", kBssInfo), 1);  // asked all the same
+  for (const auto &row : rows) {
+    SCOPED_TRACE("type " + std::to_string(row.type) + " repeater " + std::to_string(row.wisp) + " states " +
+                 std::to_string(row.wlan0_vxd) + "," + std::to_string(row.wlan1_vxd) + (row.ppp ? " ppp" : ""));
+    run_shell("rm -rf /etc/ppp");
+    if (row.ppp) ppp_up();
+    store(OPMODE_WIRELESS_WAN, row.type, row.wisp);
+    repeater("wlan0-vxd", row.wlan0_vxd);
+    repeater("wlan1-vxd", row.wlan1_vxd);
+    wd::clear_log();
+    EXPECT_EQ(checkWanStatus(), row.up);
+    EXPECT_EQ(wd::count(row.wisp ? "wlan1-vxd" : "wlan0-vxd", kBssInfo), 1) << "asked whatever the type";
+    EXPECT_EQ(wd::count(row.wisp ? "wlan0-vxd" : "wlan1-vxd", kBssInfo), 0);
+    EXPECT_EQ(connect_status(), row.up ? "connected" : "disconnected");
+    EXPECT_EQ(linktime(), row.time);
+  }
   // A repeater the driver cannot answer for is not connected.
-  store(OPMODE_WIRELESS_WAN, WAN_PPPOE, 0);
   wd::reset();
   EXPECT_EQ(checkWanStatus(), 0);
 }
@@ -256,32 +222,25 @@ TEST_F(WanState, WirelessWanTableByType) {
 
 TEST_F(WanState, LinkTimeCountsWholeDays) {
   store(OPMODE_GATEWAY, WAN_STATIC);
-  wan_port(0);
-  connect_time("3661\n");
-  EXPECT_EQ(linktime(), "0;1;1;1");
-  connect_time("86400\n");
-  EXPECT_EQ(linktime(), "1;0;0;0");
-  connect_time("90061 seconds\n");
-  EXPECT_EQ(linktime(), "1;1;1;1");
-  connect_time("4294967295\n");  // beyond int: saturates at INT32_MAX seconds
-  EXPECT_EQ(linktime(), "24855;3;14;7");
-  connect_time("");
-  EXPECT_EQ(linktime(), "0;0;0;0");
-  connect_time("junk");
-  EXPECT_EQ(linktime(), "0;0;0;0");
-  connect_time("-1\n");  // taken as unsigned
-  EXPECT_EQ(linktime(), "49710;6;28;15");
-}
-
-TEST_F(WanState, LinkStateOneCountsForStatusButNotForTime) {
-  store(OPMODE_GATEWAY, WAN_STATIC);
-  wan_port(1);
-  connect_time("3661\n");
-  EXPECT_EQ(checkWanStatus(), 1);
-  EXPECT_EQ(checkEthStatus(), 1);
-  EXPECT_EQ(linktime(), "0;0;0;0");
-  wan_port(0);
-  EXPECT_EQ(linktime(), "0;1;1;1");
+  struct {
+    int32_t link;
+    const char *text, *want;
+  } rows[] = {
+      {0, "3661\n", "0;1;1;1"},
+      {0, "86400\n", "1;0;0;0"},
+      {0, "90061 seconds\n", "1;1;1;1"},
+      {0, "4294967295\n", "24855;3;14;7"},  // beyond int: saturates at INT32_MAX seconds
+      {0, "", "0;0;0;0"},
+      {0, "junk", "0;0;0;0"},
+      {0, "-1\n", "49710;6;28;15"},  // taken as unsigned
+      {1, "3661\n", "0;0;0;0"},      // link state 1 counts for the status, not for the time
+      {-1, "3661\n", "0;0;0;0"},
+  };
+  for (const auto &row : rows) {
+    wan_port(row.link);
+    connect_time(row.text);
+    EXPECT_EQ(linktime(), row.want) << row.link << " " << row.text;
+  }
 }
 
 TEST_F(WanState, MissingTimeFileLeavesTheBufferAlone) {
@@ -296,16 +255,6 @@ TEST_F(WanState, MissingTimeFileLeavesTheBufferAlone) {
   wan_port(-1);
   getWanLinktime(buf);
   EXPECT_STREQ(buf, "0;0;0;0");
-}
-
-TEST_F(WanState, ConnectStatusFollowsCheckWanStatus) {
-  for (int type : {WAN_STATIC, WAN_DHCP, WAN_PPPOE, WAN_3G}) {
-    for (int32_t link : {0, -1}) {
-      store(OPMODE_GATEWAY, type);
-      wan_port(link);
-      EXPECT_EQ(connect_status(), checkWanStatus() == 1 ? "connected" : "disconnected") << type << " " << link;
-    }
-  }
 }
 
 }  // namespace
