@@ -1,27 +1,20 @@
 // The boot sequence's pure decisions: language code, host name check, password commands.
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "init/boot_text.h"
 
 namespace {
 
-TEST(LanguageCode, SearchOrderNotTextOrder) {
-  EXPECT_STREQ(brim::language_code("en"), "en");
-  EXPECT_STREQ(brim::language_code("vn"), "vn");
-  EXPECT_STREQ(brim::language_code("ct"), "ct");
-  EXPECT_STREQ(brim::language_code(""), "cn");
-  EXPECT_STREQ(brim::language_code("fr"), "cn");
-  EXPECT_STREQ(brim::language_code("en,cn"), "cn");  // cn is searched first
-  EXPECT_STREQ(brim::language_code("xvnen"), "en");
-}
-
-TEST(HostName, OnlyPlainHostNames) {
-  EXPECT_TRUE(brim::valid_host_name("brimrouter"));
-  EXPECT_TRUE(brim::valid_host_name("my-router.lan"));
-  EXPECT_TRUE(brim::valid_host_name(std::string(31, 'a').c_str()));
-  EXPECT_FALSE(brim::valid_host_name(std::string(32, 'a').c_str()));
-  EXPECT_FALSE(brim::valid_host_name(""));
-  for (const char *bad : {"a'b", "a b", "a\nb", "$(id)", "a;b", "a`b`", "a|b", "a&b", "a>b", "a_b"})
+TEST(BootText, LanguageCodeInSearchOrderAndOnlyPlainHostNames) {
+  // cn is searched first, then en, vn, ct; anything else is cn.
+  for (auto [stored, code] : {std::pair{"en", "en"}, {"vn", "vn"}, {"ct", "ct"}, {"", "cn"}, {"fr", "cn"},
+                              {"en,cn", "cn"}, {"xvnen", "en"}})
+    EXPECT_STREQ(brim::language_code(stored), code) << stored;
+  const std::string a31(31, 'a'), a32(32, 'a');
+  for (const char *good : {"brimrouter", "my-router.lan", a31.c_str()}) EXPECT_TRUE(brim::valid_host_name(good));
+  for (const char *bad : {a32.c_str(), "", "a'b", "a b", "a\nb", "$(id)", "a;b", "a`b`", "a|b", "a&b", "a>b", "a_b"})
     EXPECT_FALSE(brim::valid_host_name(bad)) << bad;
 }
 
@@ -38,7 +31,7 @@ TEST(PasswordCommands, OrdinaryPasswordsKeepTheFirmwareCommand) {
   EXPECT_EQ(std::string(a), "echo \"" + longpw + "\" > /var/tmppwd");
 }
 
-TEST(PasswordCommands, ShellSpecialPasswordsGoAsData) {
+TEST(PasswordCommands, ShellSpecialPasswordsGoAsDataControlCharactersAreRefused) {
   char a[brim::kPasswordCmdCap], b[brim::kPasswordCmdCap];
   for (const char *pw : {"$(reboot)", "`reboot`", "back\\slash", "quote\"d", "-n", "-e"})
     EXPECT_EQ(brim::password_commands(pw, a, b, sizeof a), brim::PasswordForm::Quoted) << pw;
@@ -48,10 +41,6 @@ TEST(PasswordCommands, ShellSpecialPasswordsGoAsData) {
   std::string quotes(127, '\'');
   quotes[0] = '$';
   EXPECT_EQ(brim::password_commands(quotes.c_str(), a, b, sizeof a), brim::PasswordForm::Quoted);
-}
-
-TEST(PasswordCommands, ControlCharactersAreRefused) {
-  char a[brim::kPasswordCmdCap], b[brim::kPasswordCmdCap];
   for (const char *pw : {"line\nbreak", "cr\r", "tab\t", "del\x7f", "\x1b[0m"})
     EXPECT_EQ(brim::password_commands(pw, a, b, sizeof a), brim::PasswordForm::Refused);
 }

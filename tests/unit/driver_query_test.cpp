@@ -110,126 +110,90 @@ TEST_F(DriverQuery, EachQueryTestsThenAsksOnAFreshCloseOnExecDatagramSocket) {
   }
 }
 
-TEST_F(DriverQuery, SiteSurveyRequestStatusByte) {
-  wd::Radio &r = wd::declare("wlan1");
-  int32_t status = 77;
-
-  r.scan_status = 255;  // the driver's "busy": reported as -1, and the call still succeeds
-  EXPECT_EQ(getWlSiteSurveyRequest("wlan1", &status), 0);
-  EXPECT_EQ(status, -1);
-
-  r.scan_status = 254;
-  EXPECT_EQ(getWlSiteSurveyRequest("wlan1", &status), 0);
-  EXPECT_EQ(status, 254);
-
-  r.scan_status = 0;
-  EXPECT_EQ(getWlSiteSurveyRequest("wlan1", &status), 0);
-  EXPECT_EQ(status, 0);
-
-  status = 77;
-  r.fail[SIOC_WL_SCAN_REQ] = EBUSY;
-  EXPECT_EQ(getWlSiteSurveyRequest("wlan1", &status), -1);
-  EXPECT_EQ(status, 77) << "status changed by a failed request";
-  EXPECT_EQ(getWlSiteSurveyRequest("wlan1", nullptr), -1);
-}
-
-TEST_F(DriverQuery, SiteSurveyResultFirstByteChoosesTheExchange) {
+TEST_F(DriverQuery, SiteSurveyStatusByteAndResultExchange) {
   wd::Radio &r = wd::declare("wlan0");
+  for (auto [byte, status] : {std::pair{255, -1}, {254, 254}, {0, 0}}) {  // the driver's "busy" 255 is -1
+    int32_t got = 77;
+    r.scan_status = static_cast<uint8_t>(byte);
+    EXPECT_EQ(getWlSiteSurveyRequest("wlan0", &got), 0);
+    EXPECT_EQ(got, status) << byte;
+  }
+  // The first byte chooses: 0 exchanges the whole buffer, anything else the first byte only.
   r.survey.assign(11268, 0);
   r.survey[0] = 9;
   r.survey[11267] = 0x42;
-
   SiteSurveyBuffer buf;
   std::memset(&buf, 0, sizeof buf);
   EXPECT_EQ(getWlSiteSurveyResult("wlan0", &buf), 0);
-  EXPECT_EQ(buf.bytes[0], 9);
-  EXPECT_EQ(buf.bytes[11267], 0x42) << "the whole buffer was not exchanged";
   EXPECT_EQ(wd::log().back().length, 11268);
-
+  EXPECT_EQ(buf.bytes[0], 9);
+  EXPECT_EQ(buf.bytes[11267], 0x42);
   std::memset(&buf, 0xCC, sizeof buf);
   buf.bytes[0] = 1;
   EXPECT_EQ(getWlSiteSurveyResult("wlan0", &buf), 0);
   EXPECT_EQ(wd::log().back().length, 1);
   EXPECT_EQ(buf.bytes[0], 9);
   EXPECT_EQ(buf.bytes[1], 0xCC);
-  EXPECT_EQ(buf.bytes[11267], 0xCC) << "more than the first byte was exchanged";
+  EXPECT_EQ(buf.bytes[11267], 0xCC);
+
+  int32_t status = 77;
+  r.fail[SIOC_WL_SCAN_REQ] = EBUSY;
+  EXPECT_EQ(getWlSiteSurveyRequest("wlan0", &status), -1);
+  EXPECT_EQ(status, 77) << "status changed by a failed request";
+  EXPECT_EQ(getWlSiteSurveyRequest("wlan0", nullptr), -1);
 }
 
-TEST_F(DriverQuery, RepeaterStateTable) {
-  wd::Radio &r = wd::declare("wlan1-vxd");
-  const int expected[] = {0, 0, -1, 0, 1, -1, -1};
+TEST_F(DriverQuery, AssociationRecordStatesSignalAndFailure) {
+  wd::Radio &r = wd::declare("wlan0-vxd");
+  const int expected[] = {0, 0, -1, 0, 1, -1, -1};  // only state 4 is connected
   for (int state = 0; state <= 6; ++state) {
     r.bss_info = bss(static_cast<uint8_t>(state), 10);
-    EXPECT_EQ(getRepeaterStatus("wlan1-vxd"), expected[state]) << "state " << state;
+    EXPECT_EQ(getRepeaterStatus("wlan0-vxd"), expected[state]) << "state " << state;
   }
   r.bss_info = bss(200, 10);
-  EXPECT_EQ(getRepeaterStatus("wlan1-vxd"), -1);
-}
-
-TEST_F(DriverQuery, SignalStrengthIsTheUnsignedNinthByte) {
-  wd::Radio &r = wd::declare("wlan0-vxd");
+  EXPECT_EQ(getRepeaterStatus("wlan0-vxd"), -1);
   r.bss_info = bss(4, 200);
-  EXPECT_EQ(getRptStaAndRssi("wlan0-vxd"), 200);
+  EXPECT_EQ(getRptStaAndRssi("wlan0-vxd"), 200);  // the unsigned ninth byte
   BssInfoRecord rec;
   ASSERT_EQ(getWlBssInfo("wlan0-vxd", &rec), 0);
-  EXPECT_EQ(rec.state, 4);
-  EXPECT_EQ(rec.rssi, 200);
-  EXPECT_EQ(rec.driver1[0], 0x5A);
-  EXPECT_EQ(rec.driver2[33], 0x5A);
-}
-
-TEST_F(DriverQuery, FailedAssociationQueryIsNeverConnectedNorAStaleSignal) {
-  wd::Radio &r = wd::declare("wlan0-vxd");
-  r.bss_info = bss(4, 90);
-  ASSERT_EQ(getRepeaterStatus("wlan0-vxd"), 1);  // leaves a connected record on the stack
-  ASSERT_EQ(getRptStaAndRssi("wlan0-vxd"), 90);
+  EXPECT_EQ(std::vector<uint8_t>(reinterpret_cast<uint8_t *>(&rec), reinterpret_cast<uint8_t *>(&rec + 1)),
+            bss(4, 200));
+  // A failed query after a connected one: never connected, never the stale signal.
+  ASSERT_EQ(getRepeaterStatus("wlan0-vxd"), 1);
   r.fail[SIOC_WL_BSS_INFO] = EIO;
   EXPECT_EQ(getRepeaterStatus("wlan0-vxd"), -1);
   EXPECT_EQ(getRptStaAndRssi("wlan0-vxd"), 0);
 }
 
-TEST_F(DriverQuery, StationCountIsUnsigned) {
-  wd::Radio &r = wd::declare("wlan0");
-  r.sta_num = 0x8001;
-  EXPECT_EQ(getStaAssociatedNum("wlan0"), 32769);
-  r.sta_num = 0xFFFF;
-  EXPECT_EQ(getStaAssociatedNum("wlan0"), 65535);
-  r.fail[SIOC_WL_STA_NUM] = EOPNOTSUPP;
-  EXPECT_EQ(getStaAssociatedNum("wlan0"), -1);
-}
-
-TEST_F(DriverQuery, StationTableIsClearedBeforeTheDriverFillsIt) {
-  wd::Radio &r = wd::declare("wlan0-va0");
-  r.sta_info.assign(10, 0x11);  // this driver writes less than the whole table
+TEST_F(DriverQuery, StationTableCountAndJoinResult) {
+  wd::Radio &r = wd::declare("wlan1-vxd");
+  r.sta_info.assign(10, 0x11);  // this driver writes less than the whole table: the rest is cleared
   StaInfoTable table;
   std::memset(&table, 0xAA, sizeof table);
-  EXPECT_EQ(getWlStaInfo("wlan0-va0", &table), 0);
-  EXPECT_EQ(table.bytes[9], 0x11);
-  EXPECT_EQ(table.bytes[10], 0);
-  EXPECT_EQ(table.bytes[3119], 0);
+  EXPECT_EQ(getWlStaInfo("wlan1-vxd", &table), 0);
   EXPECT_EQ(wd::log().back().length, 3120);
-}
-
-TEST_F(DriverQuery, JoinResultByte) {
-  wd::Radio &r = wd::declare("wlan1-vxd");
+  EXPECT_EQ((std::vector<uint8_t>{table.bytes[9], table.bytes[10], table.bytes[3119]}), (std::vector<uint8_t>{0x11, 0, 0}));
+  r.sta_num = 0x8001;  // unsigned
+  EXPECT_EQ(getStaAssociatedNum("wlan1-vxd"), 32769);
+  r.sta_num = 0xFFFF;
+  EXPECT_EQ(getStaAssociatedNum("wlan1-vxd"), 65535);
   r.join_result = 0xFE;
   unsigned char res = 0;
   EXPECT_EQ(getWlJoinResult("wlan1-vxd", &res), 0);
   EXPECT_EQ(res, 0xFE);
+  r.fail[SIOC_WL_STA_NUM] = EOPNOTSUPP;
   r.fail[SIOC_WL_JOIN_RESULT] = EINVAL;
+  EXPECT_EQ(getStaAssociatedNum("wlan1-vxd"), -1);
   EXPECT_EQ(getWlJoinResult("wlan1-vxd", &res), -1);
-  EXPECT_EQ(getWlJoinResult("wlan1-vxd", nullptr), -1);
 }
 
-TEST_F(DriverQuery, NamesThatAreNotPlainNeverReachTheDriver) {
-  // Declared wireless, so a query that let them through would succeed.
-  const std::string hostile[] = {"wlan0;reboot", "$(reboot)", "`reboot`", "wlan0 x", "wlan0\nx", "-wlan0"};
-  for (const std::string &h : hostile) wd::declare(h).bss_info = bss(4, 1);
-  // A 16-character name must not be cut to the 15-character interface that exists.
+TEST_F(DriverQuery, NamesThatAreNotPlainAndNullRecordsNeverReachTheDriver) {
+  // Declared wireless, so a query that let them through would succeed. A 16-character name must
+  // not be cut to the 15-character interface that exists.
+  const std::string refused[] = {"wlan0;reboot", "$(reboot)", "`reboot`", "wlan0 x", "wlan0\nx", "-wlan0",
+                                 "wlan0-vxd-abcdef", ""};
+  for (const std::string &h : refused) wd::declare(h).bss_info = bss(4, 1);
   wd::declare("wlan0-vxd-abcde").bss_info = bss(4, 1);
-  std::vector<std::string> refused(std::begin(hostile), std::end(hostile));
-  refused.push_back("wlan0-vxd-abcdef");
-  refused.push_back("");
   for (const std::string &h : refused) {
     AllQueries q;
     EXPECT_EQ(q.run(h.c_str()), std::vector<int>(7, -1)) << h;
@@ -237,16 +201,14 @@ TEST_F(DriverQuery, NamesThatAreNotPlainNeverReachTheDriver) {
   }
   AllQueries q;
   EXPECT_EQ(q.run(nullptr), std::vector<int>(7, -1));
-  EXPECT_TRUE(wd::log().empty()) << wd::log().size() << " requests issued, first for \"" << wd::log()[0].name
-                                 << "\"";
-}
-
-TEST_F(DriverQuery, NullRecordsAreRefusedWithoutAsking) {
+  // Null out-pointers are refused without asking either, for a name that is wireless.
   wd::declare("wlan0");
   EXPECT_EQ(getWlStaInfo("wlan0", nullptr), -1);
   EXPECT_EQ(getWlSiteSurveyResult("wlan0", nullptr), -1);
   EXPECT_EQ(getWlBssInfo("wlan0", nullptr), -1);
-  EXPECT_TRUE(wd::log().empty());
+  EXPECT_EQ(getWlJoinResult("wlan0", nullptr), -1);
+  EXPECT_TRUE(wd::log().empty()) << wd::log().size() << " requests issued, first for \"" << wd::log()[0].name
+                                 << "\"";
 }
 
 TEST_F(DriverQuery, RequestBlockHelper) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "brimlib.h"
 #include "brimlib/net/kernel_tables.h"
@@ -13,6 +14,7 @@
 namespace {
 
 using brim::NetDevLayout;
+using Counters = std::vector<uint64_t>;
 
 // A record whose every byte is 0xA5, so untouched fields show.
 NetDevStats marked() {
@@ -20,16 +22,20 @@ NetDevStats marked() {
   std::memset(&s, 0xA5, sizeof s);
   return s;
 }
-constexpr uint32_t kMark32 = 0xA5A5A5A5u;
-constexpr uint64_t kMark64 = 0xA5A5A5A5A5A5A5A5ull;
+constexpr uint64_t M32 = 0xA5A5A5A5u;
+constexpr uint64_t M64 = 0xA5A5A5A5A5A5A5A5ull;
+
+// The sixteen named counters in the kernel's column order (receive, then transmit).
+Counters counters(const NetDevStats &s) {
+  return {s.rx_bytes,       s.rx_packets,     s.rx_errors,  s.rx_dropped,        s.rx_fifo_errors, s.rx_frame_errors,
+          s.rx_compressed,  s.rx_multicast,   s.tx_bytes,   s.tx_packets,        s.tx_errors,      s.tx_dropped,
+          s.tx_fifo_errors, s.collisions,     s.tx_carrier_errors, s.tx_compressed};
+}
 
 bool spares_untouched(const NetDevStats &s) {
-  for (uint32_t v : s.spare_a)
-    if (v != kMark32) return false;
-  for (uint32_t v : s.spare_b)
-    if (v != kMark32) return false;
-  for (uint32_t v : s.spare_c)
-    if (v != kMark32) return false;
+  for (uint32_t v : s.spare_a) if (v != M32) return false;
+  for (uint32_t v : s.spare_b) if (v != M32) return false;
+  for (uint32_t v : s.spare_c) if (v != M32) return false;
   return true;
 }
 
@@ -48,132 +54,66 @@ TEST(NetDevLayout, ChosenBySecondHeaderLine) {
   EXPECT_EQ(brim::netdev_layout(""), NetDevLayout::Plain);
 }
 
-TEST(NetDevLine, CompressedLayoutFillsAllSixteenInOrder) {
-  NetDevStats s = marked();
-  // 64-bit counters above 2^32 must land whole.
-  ASSERT_TRUE(brim::parse_netdev_line(
-      "  eth1: 5000000000 4294967301 1 2 3 4 5 6 9000000000 4294967302 7 8 9 10 11 12\n", "eth1",
-      NetDevLayout::Compressed, s));
-  EXPECT_EQ(s.rx_bytes, 5000000000ull);
-  EXPECT_EQ(s.rx_packets, 4294967301ull);
-  EXPECT_EQ(s.rx_errors, 1u);
-  EXPECT_EQ(s.rx_dropped, 2u);
-  EXPECT_EQ(s.rx_fifo_errors, 3u);
-  EXPECT_EQ(s.rx_frame_errors, 4u);
-  EXPECT_EQ(s.rx_compressed, 5u);
-  EXPECT_EQ(s.rx_multicast, 6u);
-  EXPECT_EQ(s.tx_bytes, 9000000000ull);
-  EXPECT_EQ(s.tx_packets, 4294967302ull);
-  EXPECT_EQ(s.tx_errors, 7u);
-  EXPECT_EQ(s.tx_dropped, 8u);
-  EXPECT_EQ(s.tx_fifo_errors, 9u);
-  EXPECT_EQ(s.collisions, 10u);
-  EXPECT_EQ(s.tx_carrier_errors, 11u);
-  EXPECT_EQ(s.tx_compressed, 12u);
-  EXPECT_TRUE(spares_untouched(s));
+TEST(NetDevLine, EachLayoutFillsItsCountersAndNothingElse) {
+  struct Case {
+    const char *line;
+    NetDevLayout layout;
+    Counters want;
+  } cases[] = {
+      // 64-bit counters above 2^32 land whole.
+      {"  eth0: 5000000000 4294967301 1 2 3 4 5 6 9000000000 4294967302 7 8 9 10 11 12\n", NetDevLayout::Compressed,
+       {5000000000ull, 4294967301ull, 1, 2, 3, 4, 5, 6, 9000000000ull, 4294967302ull, 7, 8, 9, 10, 11, 12}},
+      // No multicast column: zeroed; no compressed columns: untouched.
+      {"  eth0:1000 10 1 2 3 4 2000 20 5 6 7 8 9", NetDevLayout::Bytes,
+       {1000, 10, 1, 2, 3, 4, M32, 0, 2000, 20, 5, 6, 7, 8, 9, M32}},
+      // No byte counts either: those are zeroed too.
+      {"  eth0: 10 1 2 3 4 20 5 6 7 8 9", NetDevLayout::Plain, {0, 10, 1, 2, 3, 4, M32, 0, 0, 20, 5, 6, 7, 8, 9, M32}},
+      // The scan stops at the first thing that is not a number; missing counters keep their content.
+      {"eth0: 100 7 x 9", NetDevLayout::Compressed,
+       {100, 7, M32, M32, M32, M32, M32, M32, M64, M64, M32, M32, M32, M32, M32, M32}},
+      // A 32-bit counter keeps the low word, as the kernel's own would; an absurd digit run overruns nothing.
+      {"eth0: 1 2 4294967297 8589934595 99999999999999999999999 6", NetDevLayout::Compressed,
+       {1, 2, 1, 3, 0xF67FFFFFu, 6, M32, M32, M64, M64, M32, M32, M32, M32, M32, M32}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.line);
+    NetDevStats s = marked();
+    ASSERT_TRUE(brim::parse_netdev_line(c.line, "eth0", c.layout, s));
+    EXPECT_EQ(counters(s), c.want);
+    EXPECT_TRUE(spares_untouched(s));
+  }
 }
 
-TEST(NetDevLine, BytesLayoutZeroesMulticastAndLeavesCompressed) {
-  NetDevStats s = marked();
-  ASSERT_TRUE(brim::parse_netdev_line("  eth0:1000 10 1 2 3 4 2000 20 5 6 7 8 9", "eth0", NetDevLayout::Bytes, s));
-  EXPECT_EQ(s.rx_bytes, 1000u);
-  EXPECT_EQ(s.rx_packets, 10u);
-  EXPECT_EQ(s.rx_errors, 1u);
-  EXPECT_EQ(s.rx_dropped, 2u);
-  EXPECT_EQ(s.rx_fifo_errors, 3u);
-  EXPECT_EQ(s.rx_frame_errors, 4u);
-  EXPECT_EQ(s.tx_bytes, 2000u);
-  EXPECT_EQ(s.tx_packets, 20u);
-  EXPECT_EQ(s.tx_errors, 5u);
-  EXPECT_EQ(s.tx_dropped, 6u);
-  EXPECT_EQ(s.tx_fifo_errors, 7u);
-  EXPECT_EQ(s.collisions, 8u);
-  EXPECT_EQ(s.tx_carrier_errors, 9u);
-  EXPECT_EQ(s.rx_multicast, 0u);
-  EXPECT_EQ(s.rx_compressed, kMark32);
-  EXPECT_EQ(s.tx_compressed, kMark32);
-  EXPECT_TRUE(spares_untouched(s));
-}
-
-TEST(NetDevLine, PlainLayoutZeroesByteCountsAndMulticast) {
-  NetDevStats s = marked();
-  ASSERT_TRUE(brim::parse_netdev_line("  eth0: 10 1 2 3 4 20 5 6 7 8 9", "eth0", NetDevLayout::Plain, s));
-  EXPECT_EQ(s.rx_packets, 10u);
-  EXPECT_EQ(s.rx_errors, 1u);
-  EXPECT_EQ(s.rx_dropped, 2u);
-  EXPECT_EQ(s.rx_fifo_errors, 3u);
-  EXPECT_EQ(s.rx_frame_errors, 4u);
-  EXPECT_EQ(s.tx_packets, 20u);
-  EXPECT_EQ(s.tx_errors, 5u);
-  EXPECT_EQ(s.tx_dropped, 6u);
-  EXPECT_EQ(s.tx_fifo_errors, 7u);
-  EXPECT_EQ(s.collisions, 8u);
-  EXPECT_EQ(s.tx_carrier_errors, 9u);
-  EXPECT_EQ(s.rx_bytes, 0u);
-  EXPECT_EQ(s.tx_bytes, 0u);
-  EXPECT_EQ(s.rx_multicast, 0u);
-  EXPECT_EQ(s.rx_compressed, kMark32);
-  EXPECT_EQ(s.tx_compressed, kMark32);
-}
-
-TEST(NetDevLine, MissingCountersKeepTheirContent) {
-  NetDevStats s = marked();
-  ASSERT_TRUE(brim::parse_netdev_line("eth0: 100 7 x 9", "eth0", NetDevLayout::Compressed, s));
-  EXPECT_EQ(s.rx_bytes, 100u);
-  EXPECT_EQ(s.rx_packets, 7u);
-  EXPECT_EQ(s.rx_errors, kMark32);  // the scan stops at the first thing that is not a number
-  EXPECT_EQ(s.tx_bytes, kMark64);
-  EXPECT_EQ(s.tx_compressed, kMark32);
-}
-
-TEST(NetDevLine, ThirtyTwoBitFieldsKeepTheLowWord) {
-  NetDevStats s = marked();
-  // A 32-bit counter wraps as the kernel's own would; an absurd digit run overruns nothing.
-  ASSERT_TRUE(brim::parse_netdev_line("eth0: 1 2 4294967297 8589934595 99999999999999999999999 6", "eth0",
-                                      NetDevLayout::Compressed, s));
-  EXPECT_EQ(s.rx_errors, 1u);
-  EXPECT_EQ(s.rx_dropped, 3u);
-  EXPECT_EQ(s.rx_fifo_errors, 0xF67FFFFFu);
-  EXPECT_EQ(s.rx_frame_errors, 6u);
-  EXPECT_EQ(s.rx_compressed, kMark32);
-}
-
-TEST(NetDevName, AliasVersusFirstCounterGluedToTheColon) {
-  std::string_view name, counters;
-  brim::split_netdev_line("  eth0:1: 5 6 7", name, counters);
-  EXPECT_EQ(name, "eth0:1");
-  EXPECT_EQ(counters, " 5 6 7");
-  brim::split_netdev_line("  eth0:123 456 7", name, counters);
-  EXPECT_EQ(name, "eth0");
-  EXPECT_EQ(counters, "123 456 7");
-  brim::split_netdev_line("eth0::9", name, counters);  // an empty run of digits is still an alias
-  EXPECT_EQ(name, "eth0:");
-  EXPECT_EQ(counters, "9");
-  brim::split_netdev_line("  lo 1 2", name, counters);  // old kernels: white space after the name
-  EXPECT_EQ(name, "lo");
-  EXPECT_EQ(counters, " 1 2");
-
-  NetDevStats s = marked();
-  EXPECT_FALSE(brim::parse_netdev_line("eth0:1: 5 6", "eth0", NetDevLayout::Compressed, s));
-  EXPECT_EQ(s.rx_bytes, kMark64);
-  EXPECT_TRUE(brim::parse_netdev_line("eth0:1: 5 6", "eth0:1", NetDevLayout::Compressed, s));
-  EXPECT_EQ(s.rx_bytes, 5u);
-  EXPECT_FALSE(brim::parse_netdev_line("eth0:123 456", "eth0:1", NetDevLayout::Compressed, s));
-  EXPECT_TRUE(brim::parse_netdev_line("eth0:123 456", "eth0", NetDevLayout::Compressed, s));
-  EXPECT_EQ(s.rx_bytes, 123u);
-  EXPECT_EQ(s.rx_packets, 456u);
-}
-
-TEST(NetDevName, ExactAndCaseSensitive) {
-  NetDevStats s = marked();
-  EXPECT_FALSE(brim::parse_netdev_line("eth10: 1 2", "eth1", NetDevLayout::Compressed, s));
-  EXPECT_FALSE(brim::parse_netdev_line("ETH1: 1 2", "eth1", NetDevLayout::Compressed, s));
-  EXPECT_FALSE(brim::parse_netdev_line("", "eth1", NetDevLayout::Compressed, s));
+TEST(NetDevName, AliasesGluedCountersAndExactNames) {
+  struct Split {
+    const char *line, *name, *counters;
+  } splits[] = {{"  eth0:1: 5 6 7", "eth0:1", " 5 6 7"},
+                {"  eth0:123 456 7", "eth0", "123 456 7"},  // first counter glued to the colon
+                {"eth0::9", "eth0:", "9"},                  // an empty run of digits is still an alias
+                {"  lo 1 2", "lo", " 1 2"}};                // old kernels: white space after the name
+  for (const Split &c : splits) {
+    std::string_view name, rest;
+    brim::split_netdev_line(c.line, name, rest);
+    EXPECT_EQ(name, c.name) << c.line;
+    EXPECT_EQ(rest, c.counters) << c.line;
+  }
   // Names far beyond IFNAMSIZ are compared, never copied into a fixed field.
-  std::string longname(300, 'w');
-  EXPECT_FALSE(brim::parse_netdev_line(longname + ": 1 2", "wwwwwwwwwwwwwww", NetDevLayout::Compressed, s));
-  EXPECT_TRUE(brim::parse_netdev_line(longname + ": 1 2", longname, NetDevLayout::Compressed, s));
-  EXPECT_EQ(s.rx_packets, 2u);
+  const std::string longname(300, 'w');
+  struct Match {
+    std::string line, want;
+    bool taken;
+    uint64_t rx_bytes;
+  } matches[] = {{"eth0:1: 5 6", "eth0", false, M64},     {"eth0:1: 5 6", "eth0:1", true, 5},
+                 {"eth0:123 456", "eth0:1", false, M64},  {"eth0:123 456", "eth0", true, 123},
+                 {"eth10: 1 2", "eth1", false, M64},      {"ETH1: 1 2", "eth1", false, M64},
+                 {"", "eth1", false, M64},                {longname + ": 1 2", std::string(15, 'w'), false, M64},
+                 {longname + ": 1 2", longname, true, 1}};
+  for (const Match &c : matches) {
+    SCOPED_TRACE(c.line.substr(0, 20) + " / " + c.want.substr(0, 20));
+    NetDevStats s = marked();
+    EXPECT_EQ(brim::parse_netdev_line(c.line, c.want, NetDevLayout::Compressed, s), c.taken);
+    EXPECT_EQ(s.rx_bytes, c.rx_bytes);
+  }
 }
 
 // A /proc/net/dev text in a real file, read through the same stream reader getStats uses.
@@ -187,115 +127,99 @@ int stats_from_text(const std::string &text, const char *ifname, NetDevStats &s)
   return rc;
 }
 
-TEST(NetDevFile, LayoutFromHeaderAndAbsentInterface) {
+TEST(NetDevFile, LayoutFromHeaderAbsentInterfacesAndOverLongLines) {
   std::string bytes = std::string(kHeader1) + kHeader2Bytes + "    lo:  50 5 0 0 0 0 50 5 0 0 0 0 0\n" +
                       "  eth0:1: 70 7 0 0 0 0 80 8 0 0 0 0 0\n  eth0:1000 10 1 2 3 4 2000 20 5 6 7 8 9\n";
   NetDevStats s = marked();
   ASSERT_EQ(stats_from_text(bytes, "eth0", s), 0);
-  EXPECT_EQ(s.rx_bytes, 1000u);
-  EXPECT_EQ(s.tx_carrier_errors, 9u);
-  EXPECT_EQ(s.rx_multicast, 0u);
-  EXPECT_EQ(s.rx_compressed, kMark32);
+  EXPECT_EQ(counters(s), (Counters{1000, 10, 1, 2, 3, 4, M32, 0, 2000, 20, 5, 6, 7, 8, 9, M32}));
 
+  const NetDevStats m = marked();
   NetDevStats t = marked();
   EXPECT_EQ(stats_from_text(bytes, "eth2", t), -1);
-  NetDevStats m = marked();
-  EXPECT_EQ(std::memcmp(&t, &m, sizeof t), 0);  // untouched
   EXPECT_EQ(stats_from_text(std::string(kHeader1), "eth0", t), -1);  // headers only, and short
   EXPECT_EQ(stats_from_text("", "eth0", t), -1);
+  EXPECT_EQ(std::memcmp(&t, &m, sizeof t), 0);  // untouched
 
   std::string plain = std::string(kHeader1) + kHeader2Plain + "  eth0: 10 1 2 3 4 20 5 6 7 8 9";  // no final newline
   ASSERT_EQ(stats_from_text(plain, "eth0", s), 0);
   EXPECT_EQ(s.tx_packets, 20u);
   EXPECT_EQ(s.rx_bytes, 0u);
-}
 
-TEST(NetDevFile, OverLongLineNeverLeaksATailLine) {
   // A line longer than the reader's buffer whose tail looks like another interface's line.
   std::string junk = "  bad0: " + std::string(503, '1') + " eth7: 42 43\n";
   std::string text = std::string(kHeader1) + kHeader2Compressed + junk + "  eth8: 1 2\n";
-  NetDevStats s = marked();
-  EXPECT_EQ(stats_from_text(text, "eth7", s), -1);
-  EXPECT_EQ(s.rx_bytes, kMark64);
-  EXPECT_EQ(stats_from_text(text, "bad0", s), -1);
+  EXPECT_EQ(stats_from_text(text, "eth7", t), -1);
+  EXPECT_EQ(stats_from_text(text, "bad0", t), -1);
+  EXPECT_EQ(std::memcmp(&t, &m, sizeof t), 0);
   ASSERT_EQ(stats_from_text(text, "eth8", s), 0);
   EXPECT_EQ(s.rx_packets, 2u);
 }
 
-TEST(ArpLine, MatchesTheExactAddressOnly) {
-  const char *header = "IP address       HW type     Flags       HW address            Mask     Device\n";
-  const char *entry = "192.168.0.10     0x1         0x2         aa:bb:cc:dd:ee:0f     *        br0\n";
-  std::string_view mac;
-  EXPECT_FALSE(brim::parse_arp_line(header, "IP", mac));
-  ASSERT_TRUE(brim::parse_arp_line(entry, "192.168.0.10", mac));
-  EXPECT_EQ(mac, "aa:bb:cc:dd:ee:0f");
-  EXPECT_FALSE(brim::parse_arp_line(entry, "192.168.0.1", mac));
-  EXPECT_FALSE(brim::parse_arp_line(entry, "192.168.0.100", mac));
-  // Fewer than four words: the entry is there, its hardware address is not.
-  ASSERT_TRUE(brim::parse_arp_line("10.0.0.1 0x1 0x2", "10.0.0.1", mac));
-  EXPECT_EQ(mac, "");
-}
-
-TEST(ArpLine, LongWordsAreNotCut) {
-  std::string_view mac;
-  // An InfiniBand-style hardware address: far beyond the 17 characters of a MAC text.
-  std::string ib = "10.0.0.2 0x20 0x2 " + std::string(59, 'a') + " * ib0";
-  EXPECT_FALSE(brim::parse_arp_line(ib, "10.0.0.2", mac));
-  std::string longip(40, '1');
-  EXPECT_FALSE(brim::parse_arp_line(longip + " 0x1 0x2 aa:bb:cc:dd:ee:ff * br0", longip, mac));
+TEST(ArpLine, ExactAddressAndWordsThatFit) {
+  const std::string entry = "192.168.0.10     0x1         0x2         aa:bb:cc:dd:ee:0f     *        br0\n";
+  const std::string longip(40, '1');
+  struct Case {
+    std::string line, ip;
+    bool found;
+    const char *mac;
+  } cases[] = {
+      {"IP address       HW type     Flags       HW address            Mask     Device\n", "IP", false, ""},
+      {entry, "192.168.0.10", true, "aa:bb:cc:dd:ee:0f"},
+      {entry, "192.168.0.1", false, ""},
+      {entry, "192.168.0.100", false, ""},
+      {"10.0.0.1 0x1 0x2", "10.0.0.1", true, ""},  // fewer than four words: an entry without an address
+      // Long words are not cut: an InfiniBand-style hardware address, an over-long IP.
+      {"10.0.0.2 0x20 0x2 " + std::string(59, 'a') + " * ib0", "10.0.0.2", false, ""},
+      {longip + " 0x1 0x2 aa:bb:cc:dd:ee:ff * br0", longip, false, ""},
+  };
+  for (const Case &c : cases) {
+    std::string_view mac;
+    EXPECT_EQ(brim::parse_arp_line(c.line, c.ip, mac), c.found) << c.line;
+    if (c.found) EXPECT_EQ(mac, c.mac) << c.line;
+  }
 }
 
 constexpr const char kRouteHeader[] =
     "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n";
 
-TEST(RouteGatewayLine, UpGatewayRoutesOfTheInterface) {
-  uint32_t gw = 7;
-  EXPECT_FALSE(brim::parse_route_gateway_line(kRouteHeader, "Iface", gw));
-  EXPECT_EQ(gw, 7u);
-  // Connected route: no gateway flag.
-  EXPECT_FALSE(brim::parse_route_gateway_line("eth1\t004D0A0A\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n",
-                                              "eth1", gw));
-  // Gateway flag but down.
-  EXPECT_FALSE(brim::parse_route_gateway_line("eth1\t00000000\tFE4D0A0A\t0002\t0\t0\t0\t00000000\t0\t0\t0\n",
-                                              "eth1", gw));
-  // Another interface.
-  EXPECT_FALSE(brim::parse_route_gateway_line("br0\t00000000\tFE00A8C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n",
-                                              "eth1", gw));
-  // Not the default route, still taken: the destination is not looked at.
-  ASSERT_TRUE(brim::parse_route_gateway_line("eth1\t0000580A\tFE4D0A0A\t0003\t0\t0\t0\t0000FFFF\t0\t0\t0\n",
-                                             "eth1", gw));
-  EXPECT_EQ(gw, 0xFE4D0A0Au);  // 10.77.77.254 in network order, read back as the kernel wrote it
-  // Ten values are enough (no IRTT); nine are not.
-  EXPECT_TRUE(brim::parse_route_gateway_line("eth1 0 0101A8C0 3 0 0 0 0 0 0", "eth1", gw));
-  EXPECT_EQ(gw, 0x0101A8C0u);
-  gw = 7;
-  EXPECT_FALSE(brim::parse_route_gateway_line("eth1 0 0101A8C0 3 0 0 0 0 0", "eth1", gw));
-  EXPECT_EQ(gw, 7u);
-}
-
-TEST(RouteGatewayLine, OverLongWordsMakeTheLineUnusable) {
-  uint32_t gw = 7;
-  std::string name16(16, 'n'), name17(17, 'n');
-  EXPECT_TRUE(brim::parse_route_gateway_line(name16 + " 0 0101A8C0 3 0 0 0 0 0 0 0", name16, gw));
-  EXPECT_FALSE(brim::parse_route_gateway_line(name17 + " 0 0101A8C0 3 0 0 0 0 0 0 0", name17, gw));
-  EXPECT_FALSE(brim::parse_route_gateway_line("eth1 " + std::string(129, '0') + " 0101A8C0 3 0 0 0 0 0 0 0",
-                                              "eth1", gw));
-  // A gateway that is no 32-bit hexadecimal number is no gateway.
-  EXPECT_FALSE(brim::parse_route_gateway_line("eth1 0 1FFFFFFFF 3 0 0 0 0 0 0 0", "eth1", gw));
-  EXPECT_FALSE(brim::parse_route_gateway_line("eth1 0 G101A8C0 3 0 0 0 0 0 0 0", "eth1", gw));
+TEST(RouteGatewayLine, UpGatewayRoutesOfTheInterfaceWithWordsThatFit) {
+  const std::string n16(16, 'n'), n17(17, 'n');
+  struct Case {
+    std::string line, ifname;
+    bool found;
+    uint32_t gw;  // 7: untouched
+  } cases[] = {
+      {kRouteHeader, "Iface", false, 7},
+      {"eth1\t004D0A0A\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n", "eth1", false, 7},  // no gateway flag
+      {"eth1\t00000000\tFE4D0A0A\t0002\t0\t0\t0\t00000000\t0\t0\t0\n", "eth1", false, 7},  // down
+      {"br0\t00000000\tFE00A8C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n", "eth1", false, 7},   // another interface
+      // Not the default route, still taken; read back as the kernel wrote it (network order).
+      {"eth1\t0000580A\tFE4D0A0A\t0003\t0\t0\t0\t0000FFFF\t0\t0\t0\n", "eth1", true, 0xFE4D0A0Au},
+      {"eth1 0 0101A8C0 3 0 0 0 0 0 0", "eth1", true, 0x0101A8C0u},  // ten values are enough
+      {"eth1 0 0101A8C0 3 0 0 0 0 0", "eth1", false, 7},             // nine are not
+      {n16 + " 0 0101A8C0 3 0 0 0 0 0 0 0", n16, true, 0x0101A8C0u},
+      {n17 + " 0 0101A8C0 3 0 0 0 0 0 0 0", n17, false, 7},
+      {"eth1 " + std::string(129, '0') + " 0101A8C0 3 0 0 0 0 0 0 0", "eth1", false, 7},
+      {"eth1 0 1FFFFFFFF 3 0 0 0 0 0 0 0", "eth1", false, 7},  // no 32-bit hexadecimal number
+      {"eth1 0 G101A8C0 3 0 0 0 0 0 0 0", "eth1", false, 7},
+  };
+  for (const Case &c : cases) {
+    uint32_t gw = 7;
+    EXPECT_EQ(brim::parse_route_gateway_line(c.line, c.ifname, gw), c.found) << c.line;
+    EXPECT_EQ(gw, c.gw) << c.line;
+  }
 }
 
 TEST(RouteLine, SevenValuesAfterTheName) {
   brim::RouteLine r;
-  EXPECT_FALSE(brim::parse_route_line(kRouteHeader, r));
   ASSERT_TRUE(brim::parse_route_line("eth1\t00000000\tFE4D0A0A\t0003\t0\t0\t0\t00000000\t0\t0\t0\n", r));
   EXPECT_EQ(r.destination, 0u);
   EXPECT_EQ(r.gateway, 0xFE4D0A0Au);
   EXPECT_EQ(r.flags, 3u);
-  EXPECT_TRUE(brim::parse_route_line("eth1 0 0 1 0 0 0 0", r));     // exactly seven
-  EXPECT_FALSE(brim::parse_route_line("eth1 0 0 1 0 0 0", r));      // six
-  EXPECT_FALSE(brim::parse_route_line("eth1", r));                  // no separator at all
-  EXPECT_FALSE(brim::parse_route_line("eth1 0 0 1 0 zz 0 0", r));   // a word that is no number
+  EXPECT_TRUE(brim::parse_route_line("eth1 0 0 1 0 0 0 0", r));  // exactly seven
+  for (const char *bad : {kRouteHeader, "eth1 0 0 1 0 0 0", "eth1", "eth1 0 0 1 0 zz 0 0"})
+    EXPECT_FALSE(brim::parse_route_line(bad, r)) << bad;
 }
 
 TEST(NameserverLine, ServersThatFitAndThoseThatDoNot) {
@@ -304,12 +228,10 @@ TEST(NameserverLine, ServersThatFitAndThoseThatDoNot) {
   EXPECT_EQ(server, "8.8.4.4");
   ASSERT_TRUE(brim::parse_nameserver_line("nameserver\t255.255.255.255 # longest", server));
   EXPECT_EQ(server, "255.255.255.255");
-  EXPECT_FALSE(brim::parse_nameserver_line("nameserver 2001:db8:85a3::8a2e:370:7334\n", server));
-  EXPECT_FALSE(brim::parse_nameserver_line("nameserver 1234567890123456", server));  // 16: skipped, not cut
-  EXPECT_FALSE(brim::parse_nameserver_line("nameserver\n", server));  // no server: no stale text either
-  EXPECT_FALSE(brim::parse_nameserver_line("# nameserver 1.1.1.1", server));
-  EXPECT_FALSE(brim::parse_nameserver_line("  nameserver 1.1.1.1", server));
-  EXPECT_FALSE(brim::parse_nameserver_line("search lan", server));
+  // IPv6 and 16 characters are skipped, not cut; no server gives no stale text either.
+  for (const char *skip : {"nameserver 2001:db8:85a3::8a2e:370:7334\n", "nameserver 1234567890123456",
+                           "nameserver\n", "# nameserver 1.1.1.1", "  nameserver 1.1.1.1", "search lan"})
+    EXPECT_FALSE(brim::parse_nameserver_line(skip, server)) << skip;
 }
 
 }  // namespace

@@ -1,10 +1,11 @@
-// Replies through a real mosquitto broker on a loopback port.
+// Replies, and the subscriber's failure reply, through a real mosquitto broker on a loopback port.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
 #include "brimlib.h"
+#include "platform/vzmqtt/dispatch.h"
 #include "tests/support/mqtt_broker.h"
 #include "tests/support/store_file.h"
 
@@ -21,7 +22,7 @@ class Replies : public ::testing::Test {
   void TearDown() override { broker_.stop(); }
 
   // Publishes a marker through the handler's own connection and waits for it: everything the
-  // handler published before it has then arrived too, in order.
+  // handler published before it has then arrived too, in order. Every reply is QoS 0, not retained.
   std::vector<brim_test::Received> everything_before_marker() {
     EXPECT_EQ(websGetCfgResponse(handler_.handle(), "marker", "end"), MOSQ_ERR_SUCCESS);
     for (size_t want = listener_.received().size() + 1; listener_.wait_for(want); ++want)
@@ -29,6 +30,11 @@ class Replies : public ::testing::Test {
     auto all = listener_.received();
     EXPECT_FALSE(all.empty());
     if (!all.empty()) all.pop_back();
+    for (const auto &m : all) {
+      EXPECT_EQ(m.qos, 0) << m.topic;
+      EXPECT_FALSE(m.retain) << m.topic;
+      EXPECT_EQ(m.payloadlen, static_cast<int>(m.payload.size())) << m.topic;  // no terminator
+    }
     return all;
   }
 
@@ -37,67 +43,41 @@ class Replies : public ::testing::Test {
   brim_test::Client handler_;
 };
 
-TEST_F(Replies, CfgResponsePublishesTheTextUnchangedOnTheReplyTopic) {
+TEST_F(Replies, CfgResponsePublishesTheTextUnchangedAndRefusesTopicsWithoutAReplyTopic) {
   const char *body = "{\"not\": \"parsed\", \"x\": [1,2]}";
+  const std::string longest(253, 't'), too_long(254, 't');
   EXPECT_EQ(websGetCfgResponse(handler_.handle(), "vz/dev1/wifi/get", body), MOSQ_ERR_SUCCESS);
-  ASSERT_TRUE(listener_.wait_for(1));
-  const auto &m = listener_.received()[0];
-  EXPECT_EQ(m.topic, "vz/dev1/wifi/get/R");
-  EXPECT_EQ(m.payload, body);
-  EXPECT_EQ(m.payloadlen, static_cast<int>(std::strlen(body)));  // no terminator
-  EXPECT_EQ(m.qos, 0);
-  EXPECT_FALSE(m.retain);
-}
-
-TEST_F(Replies, EmptyOrMissingTextIsAZeroLengthMessage) {
   EXPECT_EQ(websGetCfgResponse(handler_.handle(), "a/b", ""), MOSQ_ERR_SUCCESS);
   EXPECT_EQ(websGetCfgResponse(handler_.handle(), "a/c", nullptr), MOSQ_ERR_SUCCESS);
-  ASSERT_TRUE(listener_.wait_for(2));
-  for (const auto &m : listener_.received()) {
-    EXPECT_EQ(m.payloadlen, 0);
-    EXPECT_EQ(m.qos, 0);
-    EXPECT_FALSE(m.retain);
-  }
-  EXPECT_EQ(listener_.received()[0].topic, "a/b/R");
-  EXPECT_EQ(listener_.received()[1].topic, "a/c/R");
-}
-
-TEST_F(Replies, TopicsThatDoNotFitTheReplyTopicAreRefused) {
-  std::string longest(253, 't');
-  std::string too_long(254, 't');
   EXPECT_EQ(websGetCfgResponse(handler_.handle(), longest.c_str(), "ok"), MOSQ_ERR_SUCCESS);
   EXPECT_EQ(websGetCfgResponse(handler_.handle(), too_long.c_str(), "cut"), MOSQ_ERR_INVAL);
   EXPECT_EQ(websGetCfgResponse(handler_.handle(), nullptr, "none"), MOSQ_ERR_INVAL);
   websErrorResponse(handler_.handle(), too_long.c_str(), "cut");
   websSetCfgResponse(handler_.handle(), too_long.c_str(), "1", "2");
   auto got = everything_before_marker();
-  ASSERT_EQ(got.size(), 1u);
-  EXPECT_EQ(got[0].topic, longest + "/R");
-  EXPECT_EQ(got[0].payload, "ok");
+  ASSERT_EQ(got.size(), 4u);
+  const std::pair<std::string, std::string> want[] = {
+      {"vz/dev1/wifi/get/R", body}, {"a/b/R", ""}, {"a/c/R", ""}, {longest + "/R", "ok"}};
+  for (size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(got[i].topic, want[i].first);
+    EXPECT_EQ(got[i].payload, want[i].second);
+  }
 }
 
-TEST_F(Replies, ErrorResponseIsTheFormattedFailureObject) {
-  websErrorResponse(handler_.handle(), "req/1", "bad \"ssid\"\n");
-  ASSERT_TRUE(listener_.wait_for(1));
-  const auto &m = listener_.received()[0];
-  EXPECT_EQ(m.topic, "req/1/R");
-  EXPECT_EQ(m.payload, "{\n\t\"success\":\tfalse,\n\t\"error\":\t\"bad \\\"ssid\\\"\\n\"\n}");
-  EXPECT_EQ(m.qos, 0);
-  EXPECT_FALSE(m.retain);
-}
-
-TEST_F(Replies, SetCfgResponseOutsideBridgeModeReportsTheConfiguredLanAddress) {
+TEST_F(Replies, ErrorAndSetResponsesAreTheFormattedObjects) {
   brim_test::StoreFile store;
   ASSERT_TRUE(store.load("OP_MODE = 0\nIP_ADDR = 10.1.2.3\n"));
+  websErrorResponse(handler_.handle(), "req/1", "bad \"ssid\"\n");
+  // Outside bridge mode "lan_ip" is the configured LAN address.
   websSetCfgResponse(handler_.handle(), "req/set", "30", "x\"y");
-  ASSERT_TRUE(listener_.wait_for(1));
-  const auto &m = listener_.received()[0];
-  EXPECT_EQ(m.topic, "req/set/R");
-  EXPECT_EQ(m.payload,
+  auto got = everything_before_marker();
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[0].topic, "req/1/R");
+  EXPECT_EQ(got[0].payload, "{\n\t\"success\":\tfalse,\n\t\"error\":\t\"bad \\\"ssid\\\"\\n\"\n}");
+  EXPECT_EQ(got[1].topic, "req/set/R");
+  EXPECT_EQ(got[1].payload,
             "{\n\t\"success\":\ttrue,\n\t\"error\":\tnull,\n\t\"lan_ip\":\t\"10.1.2.3\",\n"
             "\t\"wtime\":\t\"30\",\n\t\"reserv\":\t\"x\\\"y\"\n}");
-  EXPECT_EQ(m.qos, 0);
-  EXPECT_FALSE(m.retain);
 }
 
 TEST_F(Replies, SafeVzPubForwardsItsFourWordsToVzPub) {
@@ -112,6 +92,22 @@ TEST_F(Replies, SafeVzPubForwardsItsFourWordsToVzPub) {
   EXPECT_EQ(m.qos, 0);
   // Whatever vz_pub answers (here: an invalid QoS), the result is 0.
   EXPECT_EQ(safe_vz_pub(reinterpret_cast<intptr_t>("vz/out"), 0, 0, 7), 0);
+}
+
+// The subscriber answers a request without a hook on its reply topic, and a reply topic not at all.
+TEST_F(Replies, DispatchAnswersBadRequestsOnTheReplyTopic) {
+  hook_list_init();
+  brim::dispatch_message(handler_.handle(), "dev/ping/R", "{}", 2);
+  brim::dispatch_message(handler_.handle(), "dev/ping", "{}", 2);
+  auto got = everything_before_marker();
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].topic, "dev/ping/R");
+  cJSON *reply = cJSON_Parse(got[0].payload.c_str());
+  ASSERT_NE(reply, nullptr);
+  EXPECT_TRUE(cJSON_IsFalse(cJSON_GetObjectItem(reply, "success")));
+  // Followed by the modules that failed to load, when an earlier test left one.
+  EXPECT_EQ(std::string(cJSON_GetStringValue(cJSON_GetObjectItem(reply, "error"))).rfind("no handler for \"ping\"", 0), 0u);
+  cJSON_Delete(reply);
 }
 
 }  // namespace

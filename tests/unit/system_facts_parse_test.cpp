@@ -1,3 +1,4 @@
+// The system facts' text helpers, and the uptime against the kernel's.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -15,50 +16,34 @@ std::string uptime(uint32_t s) {
 }
 
 TEST(SystemFactsText, Uptime) {
-  EXPECT_EQ(uptime(90061), "1;1;1;1");
-  EXPECT_EQ(uptime(59), "0;0;0;59");
-  EXPECT_EQ(uptime(0), "0;0;0;0");
-  EXPECT_EQ(uptime(86399), "0;23;59;59");
-  EXPECT_EQ(uptime(UINT32_MAX), "49710;6;28;15");
+  for (auto [s, text] : {std::pair{90061u, "1;1;1;1"}, {59u, "0;0;0;59"}, {0u, "0;0;0;0"}, {86399u, "0;23;59;59"},
+                         {86400u, "1;0;0;0"}, {UINT32_MAX, "49710;6;28;15"}})
+    EXPECT_EQ(uptime(s), text) << s;
 }
 
-const char *kHeader = "dev:    size   erasesize  name\n";
-
 TEST(SystemFactsText, FlashSize) {
-  std::string two = std::string(kHeader) +
-                    "mtd0: 00200000 00010000 \"boot+cfg+linux\"\n"
-                    "mtd1: 00600000 00010000 \"rootfs\"\n";
-  EXPECT_EQ(brim::flash_size_mib(two), 8u);
-  std::string small = std::string(kHeader) +
-                      "mtd0: 00180000 00010000 \"a\"\n"
-                      "mtd1: 00000000 00010000 \"b\"\n"
-                      "mtd2: 0000ffff 00010000 \"c\"\n";
-  EXPECT_EQ(brim::flash_size_mib(small), 1u);  // below 64 KiB counts 0; the sum rounds down
-  std::string three = std::string(kHeader) +
-                      "mtd0: 00400000 00010000 \"a\"\n"
-                      "mtd1: 00a00000 00010000 \"b\"\n"
-                      "mtd2: 00200000 00010000 \"c\"\n"
-                      "mtd3: 01000000 00010000 \"not counted\"\n";
-  EXPECT_EQ(brim::flash_size_mib(three), 16u);
-  EXPECT_EQ(brim::flash_size_mib("mtd0: zzzz0000\nmtd1: 00800000\n"), 8u);
-  EXPECT_EQ(brim::flash_size_mib(""), 0u);
-  EXPECT_EQ(brim::flash_size_mib("mtd0:"), 0u);  // name at the very end
-  EXPECT_EQ(brim::flash_size_mib("mtd0: 01"), 0u);
+  const std::string h = "dev:    size   erasesize  name\n";
+  const std::pair<std::string, unsigned> cases[] = {
+      {h + "mtd0: 00200000 00010000 \"boot+cfg+linux\"\nmtd1: 00600000 00010000 \"rootfs\"\n", 8},
+      // Below 64 KiB counts 0; the sum rounds down.
+      {h + "mtd0: 00180000 00010000 \"a\"\nmtd1: 00000000 00010000 \"b\"\nmtd2: 0000ffff 00010000 \"c\"\n", 1},
+      {h + "mtd0: 00400000 0 \"a\"\nmtd1: 00a00000 0 \"b\"\nmtd2: 00200000 0 \"c\"\nmtd3: 01000000 0 \"not counted\"\n",
+       16},
+      {"mtd0: zzzz0000\nmtd1: 00800000\n", 8},
+      {"", 0},
+      {"mtd0:", 0},  // name at the very end
+      {"mtd0: 01", 0},
+  };
+  for (const auto &[text, mib] : cases) EXPECT_EQ(brim::flash_size_mib(text), mib) << text;
 }
 
 TEST(SystemFactsText, PortLines) {
   using brim::PortLine;
-  EXPECT_EQ(brim::classify_port_line("Port0 Link"), PortLine::Skip);
-  EXPECT_EQ(brim::classify_port_line("  Link Up, 100M\n"), PortLine::Up);
-  EXPECT_EQ(brim::classify_port_line("  Link Down\n"), PortLine::Down);
-  EXPECT_EQ(brim::classify_port_line("Up but Link Down\n"), PortLine::Down);  // "Up" before "Link"
-  EXPECT_EQ(brim::classify_port_line("nothing here\n"), PortLine::Stop);
-  EXPECT_EQ(brim::classify_port_line(""), PortLine::Stop);
+  for (auto [line, kind] : {std::pair{"Port0 Link", PortLine::Skip}, {"  Link Up, 100M\n", PortLine::Up},
+                            {"  Link Down\n", PortLine::Down}, {"Up but Link Down\n", PortLine::Down},  // "Up" first
+                            {"nothing here\n", PortLine::Stop}, {"", PortLine::Stop}})
+    EXPECT_EQ(brim::classify_port_line(line), kind) << line;
 }
-
-}  // namespace
-
-namespace {
 
 long seconds_from_text(const std::string &t) {
   int d = -1, h = -1, m = -1, s = -1;

@@ -13,52 +13,54 @@ TEST(IsHex, DigitsOfBothCasesAndOnlyTheLowByteCounts) {
   int count = 0;
   for (int c = 0; c < 256; ++c) count += _is_hex(c);
   EXPECT_EQ(count, 22);
-  EXPECT_EQ(_is_hex('F') + _is_hex('f') + _is_hex('0'), 3);
+  EXPECT_EQ(_is_hex('F') + _is_hex('f') + _is_hex('0') + _is_hex(0x100 | 'a'), 4);
   EXPECT_EQ(_is_hex('g') + _is_hex('/') + _is_hex(-1) + _is_hex(static_cast<char>(0xE1)), 0);
-  EXPECT_EQ(_is_hex(0x100 | 'a'), 1);
 }
 
 // A row block followed by guard bytes, so a write outside the block shows.
 struct Rows {
   Rows(int rows, int size) : rows_(rows), size_(size), buf(static_cast<size_t>(rows * size) + 16, '#') {}
-  int split(const char *src, char delim = ',') {
-    return splitString2Arr_v2(src, buf.data(), rows_, size_, delim);
+  int split(const char *src, char delim = ',') { return splitString2Arr_v2(src, buf.data(), rows_, size_, delim); }
+  // The first `n` rows joined with '|'.
+  std::string joined(int n) const {
+    std::string s;
+    for (int i = 0; i < n; ++i) {
+      const char *row = &buf[static_cast<size_t>(i * size_)];
+      s += (i ? "|" : "") + std::string(row, strnlen(row, static_cast<size_t>(size_)));
+    }
+    return s;
   }
-  std::string row(int i) const { return &buf[static_cast<size_t>(i * size_)]; }
   bool guard_intact() const { return std::string(buf.end() - 16, buf.end()) == std::string(16, '#'); }
   int rows_, size_;
   std::vector<char> buf;
 };
 
-TEST(SplitString, EmptyAndTrailingFieldsCount) {
-  Rows r(3, 4);
-  EXPECT_EQ(r.split("a,b,c"), 3);
-  EXPECT_EQ(r.row(0) + r.row(1) + r.row(2), "abc");
-  EXPECT_EQ(r.split("a,,b"), 3);
-  EXPECT_EQ(r.row(1), "");
-  EXPECT_EQ(r.split("a,b,"), 3);
-  EXPECT_EQ(r.row(2), "");
-  EXPECT_EQ(r.split(",a"), 2);
-  EXPECT_EQ(r.row(0), "");
-  EXPECT_EQ(r.split("abc;f", ';'), 2);  // a field may fill its row exactly
-  EXPECT_EQ(r.row(0), "abc");
-  EXPECT_TRUE(r.guard_intact());
-}
-
-TEST(SplitString, FailuresKeepTheRowsWrittenAndNeverOverrun) {
-  Rows r(2, 4);
-  EXPECT_EQ(r.split("a,b,c"), -1);
-  EXPECT_EQ(r.row(0) + r.row(1), "ab");
-  EXPECT_EQ(r.split("a,b,"), -1);  // the trailing empty field needs a third row
-  EXPECT_EQ(r.split("abcd"), -1);
-  EXPECT_EQ(r.row(0), "abc");
-  EXPECT_EQ(r.split("a,cdefghijkl"), -1);  // the last row is cut, not overrun
-  EXPECT_EQ(r.row(1), "cde");
-  EXPECT_TRUE(r.guard_intact());
-  Rows one(1, 1);
-  EXPECT_EQ(one.split("x"), -1);
-  EXPECT_EQ(one.row(0), "");
-  EXPECT_TRUE(one.guard_intact());
+TEST(SplitString, FieldsFailuresAndBounds) {
+  struct Case {
+    const char *src;
+    char delim;
+    int rows, size, rc, shown;  // `shown` rows are compared with `rows_text`
+    const char *rows_text;
+  } cases[] = {
+      {"a,b,c", ',', 3, 4, 3, 3, "a|b|c"},
+      {"a,,b", ',', 3, 4, 3, 3, "a||b"},  // empty, leading and trailing fields count
+      {"a,b,", ',', 3, 4, 3, 3, "a|b|"},
+      {",a", ',', 3, 4, 2, 2, "|a"},
+      {"abc;f", ';', 3, 4, 2, 2, "abc|f"},  // a field may fill its row exactly
+      // Failures keep the rows written and never overrun the block.
+      {"a,b,c", ',', 2, 4, -1, 2, "a|b"},
+      {"a,b,", ',', 2, 4, -1, 2, "a|b"},  // the trailing empty field needs a third row
+      {"abcd", ',', 2, 4, -1, 1, "abc"},
+      {"a,cdefghijkl", ',', 2, 4, -1, 2, "a|cde"},  // the last row is cut, not overrun
+      {"x", ',', 1, 1, -1, 1, ""},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.src);
+    Rows r(c.rows, c.size);
+    EXPECT_EQ(r.split(c.src, c.delim), c.rc);
+    EXPECT_EQ(r.joined(c.shown), c.rows_text);
+    EXPECT_TRUE(r.guard_intact());
+  }
 }
 
 TEST(SplitString, BadArgumentsWriteNothing) {
@@ -84,59 +86,45 @@ TEST(BinToStr, LowerCasePairsAndExactlyTwicePlusOneBytes) {
   EXPECT_STREQ(out.data(), "");
 }
 
-std::string pick(const char *src, int n) {
-  char out[128];
-  std::memset(out, 'x', sizeof out);
-  EXPECT_EQ(checkVar(src, n, out), 0);
-  return std::string(out, strnlen(out, sizeof out));
-}
-
-TEST(CheckVar, TokensOneToFourWithStrtokSeparators) {
-  EXPECT_EQ(pick("a;b;c;d;e", 1), "a");
-  EXPECT_EQ(pick("a;b;c;d;e", 4), "d");
-  EXPECT_EQ(pick("a;b;c;d;e", 5), "");
-  EXPECT_EQ(pick("a;b;c;d;e", 0), "");
-  EXPECT_EQ(pick("a;b", 3), "");
-  EXPECT_EQ(pick(";a;;b", 1), "a");
-  EXPECT_EQ(pick(";a;;b", 2), "b");
-  EXPECT_EQ(pick("a;;;b;;", 3), "");
-  EXPECT_EQ(pick(";;;", 1), "");
-}
-
-TEST(CheckVar, SourceLengthLimit) {
-  std::string s127(127, 'q'), s128(128, 'q');
-  EXPECT_EQ(pick(s127.c_str(), 1), s127);
-  EXPECT_EQ(pick(s128.c_str(), 1), "");
-  EXPECT_EQ(pick("", 1), "");
-  EXPECT_EQ(pick(nullptr, 1), "");
-}
-
-TEST(CheckVar, LeavesAnotherStrtokWalkAlone) {
+// Runs inside another strtok walk: checkVar must use strtok_r and leave that walk alone.
+TEST(CheckVar, TokensOneToFourAndTheSourceLimit) {
+  const std::string s127(127, 'q'), s128(128, 'q');
+  struct Case {
+    const char *src;
+    int n;
+    std::string token;
+  } cases[] = {{"a;b;c;d;e", 1, "a"}, {"a;b;c;d;e", 4, "d"}, {"a;b;c;d;e", 5, ""}, {"a;b;c;d;e", 0, ""},
+               {"a;b", 3, ""},        {";a;;b", 1, "a"},     {";a;;b", 2, "b"},     {"a;;;b;;", 3, ""},
+               {";;;", 1, ""},        {s127.c_str(), 1, s127}, {s128.c_str(), 1, ""}, {"", 1, ""},
+               {nullptr, 1, ""}};
   char list[] = "x y z";
   ASSERT_STREQ(strtok(list, " "), "x");
-  EXPECT_EQ(pick("a;b;c", 2), "b");
+  for (const Case &c : cases) {
+    SCOPED_TRACE(std::string(c.src ? c.src : "(null)") + " #" + std::to_string(c.n));
+    char out[128];
+    std::memset(out, 'x', sizeof out);
+    EXPECT_EQ(checkVar(c.src, c.n, out), 0);
+    EXPECT_EQ(std::string(out, strnlen(out, sizeof out)), c.token);
+  }
   EXPECT_STREQ(strtok(nullptr, " "), "y");
   EXPECT_STREQ(strtok(nullptr, " "), "z");
 }
 
-TEST(StringToHex, PairsBecomeBytesAndPartialOutputStays) {
+TEST(StringToHex, PairsBecomeBytesAndReadsStopAtTheTerminator) {
   unsigned char out[3] = {0x55, 0x55, 0x55};
   EXPECT_EQ(string_to_hex("0aFf", out, 4), 1);
   EXPECT_EQ(out[0] * 256 + out[1], 0x0AFF);
   EXPECT_EQ(string_to_hex("0g", out, 2), 0);
   EXPECT_EQ(string_to_hex("zz", out, 0), 1);
   out[1] = 0x55;
-  EXPECT_EQ(string_to_hex("12x456", out, 6), 0);
+  EXPECT_EQ(string_to_hex("12x456", out, 6), 0);  // bytes before the failure stay
   EXPECT_EQ(out[0], 0x12);
   EXPECT_EQ(out[1], 0x55);
-}
-
-TEST(StringToHex, OddOrOverlongLengthNeverGoesPastIt) {
-  unsigned char out[2] = {0x55, 0x55};
-  EXPECT_EQ(string_to_hex("0aF", out, 3), 0);  // the lone "F" pairs with the terminator
+  // Odd lengths: the lone last digit pairs with the character after it.
+  EXPECT_EQ(string_to_hex("0aF", out, 3), 0);  // ... the terminator fails
   EXPECT_EQ(out[0], 0x0A);
   EXPECT_EQ(out[1], 0x55);
-  EXPECT_EQ(string_to_hex("0aFf", out, 3), 1);  // an odd length takes in the next character
+  EXPECT_EQ(string_to_hex("0aFf", out, 3), 1);
   EXPECT_EQ(out[1], 0xFF);
   out[1] = 0x55;
   // Exactly sized heap texts: a read past the terminator trips the address sanitizer.
@@ -149,34 +137,30 @@ TEST(StringToHex, OddOrOverlongLengthNeverGoesPastIt) {
 
 TEST(IsMacValid, OnlyColonSeparatedSixPairs) {
   EXPECT_EQ(isMacValid("00:1a:2B:3c:4D:5e"), 1);
-  for (const char *bad : {"00-1a-2B-3c-4D-5e", "00:1a:2B:3c:4D:5", "00:1a:2B:3c:4D:5e ",
-                          "00:1a:2B:3c:4D:5g", "001:a:2B:3c:4D:5e", "", static_cast<const char *>(nullptr)})
+  for (const char *bad : {"00-1a-2B-3c-4D-5e", "00:1a:2B:3c:4D:5", "00:1a:2B:3c:4D:5e ", "00:1a:2B:3c:4D:5g",
+                          "001:a:2B:3c:4D:5e", "", static_cast<const char *>(nullptr)})
     EXPECT_EQ(isMacValid(bad), 0) << (bad ? bad : "(null)");
 }
 
-std::string nth(int index, const char *src, int len, int expect_rc = 0) {
-  char out[64] = "untouched";
-  EXPECT_EQ(getNthValueSafe(index, src, ',', out, len), expect_rc);
-  return out;
-}
-
-TEST(GetNthValue, EmptyFieldsCountAndMissingOnesFail) {
-  EXPECT_EQ(nth(0, "a,,c", 64), "a");
-  EXPECT_EQ(nth(1, "a,,c", 64), "");
-  EXPECT_EQ(nth(2, "a,,c", 64), "c");
-  EXPECT_EQ(nth(3, "a,,c", 64, -1), "untouched");
-  EXPECT_EQ(nth(-1, "a,b", 64, -1), "untouched");
-  EXPECT_EQ(nth(0, "", 64), "");
-}
-
-TEST(GetNthValue, ResultIsCutToItsCapacity) {
-  EXPECT_EQ(nth(0, "abc", 2), "a");
-  EXPECT_EQ(nth(1, "x,abcd,y", 4), "abc");
-  EXPECT_EQ(nth(0, "abc", 1), "");
+TEST(GetNthValue, EmptyFieldsCountMissingOnesFailResultsAreCut) {
+  struct Case {
+    int index;
+    const char *src;
+    int len, rc;
+    const char *out;
+  } cases[] = {{0, "a,,c", 64, 0, "a"},          {1, "a,,c", 64, 0, ""},      {2, "a,,c", 64, 0, "c"},
+               {3, "a,,c", 64, -1, "untouched"}, {-1, "a,b", 64, -1, "untouched"}, {0, "", 64, 0, ""},
+               {0, "abc", 2, 0, "a"},            {1, "x,abcd,y", 4, 0, "abc"}, {0, "abc", 1, 0, ""},
+               {0, "a", 0, -1, "untouched"}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(std::string(c.src) + " #" + std::to_string(c.index) + " len " + std::to_string(c.len));
+    char out[64] = "untouched";
+    EXPECT_EQ(getNthValueSafe(c.index, c.src, ',', out, c.len), c.rc);
+    EXPECT_STREQ(out, c.out);
+  }
   char out[4];
   EXPECT_EQ(getNthValueSafe(0, nullptr, ',', out, 4), -1);
   EXPECT_EQ(getNthValueSafe(0, "a", ',', nullptr, 4), -1);
-  EXPECT_EQ(getNthValueSafe(0, "a", ',', out, 0), -1);
   EXPECT_EQ(getNthValueSafe(1, "a", '\0', out, 4), -1);  // the terminator is no delimiter
 }
 

@@ -1,4 +1,6 @@
+// Request fields and the escaped JSON fragments handlers build.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <cstring>
 #include <string>
@@ -63,7 +65,7 @@ TEST(AddInfoToroot, HostileValuesStillDecodeToTheGivenMembers) {
   EXPECT_EQ(decoded, given);
 }
 
-TEST(AddInfoToroot, RefusesAMemberThatDoesNotFitTheWorkBuffer) {
+TEST(AddInfoToroot, RefusesMissingArgumentsAndAMemberThatDoesNotFit) {
   // Plain texts: name plus value may be 116 characters, not one more.
   char root[512] = "";
   std::string fits(116 - 4, 'v');
@@ -78,19 +80,58 @@ TEST(AddInfoToroot, RefusesAMemberThatDoesNotFitTheWorkBuffer) {
   EXPECT_EQ(std::strlen(root), 127u);
   // A long name fails the same way for numbers.
   EXPECT_EQ(addNumInfoToroot(root, std::string(120, 'n').c_str(), 1), -1);
+  // Missing arguments are refused too.
+  EXPECT_EQ(addInfoToroot(root, "a", nullptr), -1);
+  EXPECT_EQ(addInfoToroot(root, nullptr, "b"), -1);
+  EXPECT_EQ(addInfoToroot(nullptr, "a", "b"), -1);
+  EXPECT_EQ(addNumInfoToroot(root, nullptr, 1), -1);
+  EXPECT_EQ(std::strlen(root), 127u);
   EXPECT_EQ(addInfoToroot(root, "x", "1"), 0);
   Members m;
   ASSERT_TRUE(decode(root, m));
   EXPECT_EQ(m, (Members{{"name", fits}, {"x", "1"}}));
 }
 
-TEST(AddInfoToroot, MissingArgumentsAreRefused) {
-  char root[64] = "";
-  EXPECT_EQ(addInfoToroot(root, "a", nullptr), -1);
-  EXPECT_EQ(addInfoToroot(root, nullptr, "b"), -1);
-  EXPECT_EQ(addInfoToroot(nullptr, "a", "b"), -1);
-  EXPECT_EQ(addNumInfoToroot(root, nullptr, 1), -1);
-  EXPECT_STREQ(root, "");
+// Owns a parsed request body.
+struct Request {
+  explicit Request(const char *json) : root(cJSON_Parse(json)) {}
+  ~Request() { cJSON_Delete(root); }
+  cJSON *root;
+};
+
+TEST(WebsGetVar, ConvertsEachKindOfField) {
+  Request req(R"({"on":true,"off":false,"port":80,"ratio":2.9,"neg":-7,"name":"","b":-2147483648,)"
+              R"("c":2147483647,"huge":1e20,"nothing":null,"list":[1],"obj":{"a":1},"ssid":"home net"})");
+  ASSERT_NE(req.root, nullptr);
+  const char *dflt = "DEFAULT";
+  // Numbers as their integer value (cJSON's view: cut, saturated).
+  for (auto [name, text] : {std::pair{"on", "1"}, {"off", "0"}, {"port", "80"}, {"ratio", "2"}, {"neg", "-7"},
+                            {"b", "-2147483648"}, {"c", "2147483647"}, {"huge", "2147483647"}})
+    EXPECT_STREQ(websGetVar(req.root, name, dflt), text) << name;
+  // Numbers share one buffer: the first result now shows the second number.
+  const char *first = websGetVar(req.root, "port", "");
+  EXPECT_EQ(websGetVar(req.root, "neg", ""), first);
+  EXPECT_STREQ(first, "-7");
+  // An empty string is a value, not a missing field; strings come straight from the request.
+  const char *name = websGetVar(req.root, "name", dflt);
+  EXPECT_STREQ(name, "");
+  EXPECT_NE(name, dflt);
+  EXPECT_EQ(websGetVar(req.root, "ssid", dflt), cJSON_GetObjectItem(req.root, "ssid")->valuestring);
+  // Kinds without a text form, absent fields and a missing request give the caller's own default.
+  for (const char *other : {"nothing", "list", "obj", "absent"}) EXPECT_EQ(websGetVar(req.root, other, dflt), dflt);
+  EXPECT_EQ(websGetVar(req.root, "absent", nullptr), nullptr);
+  EXPECT_EQ(websGetVar(nullptr, "x", dflt), dflt);
+}
+
+using WebsGetVarDeathTest = ::testing::Test;
+
+// The check must survive NDEBUG: this suite is normally built with it.
+TEST_F(WebsGetVarDeathTest, NullOrEmptyNameAbortsWithTheAssertionText) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  Request req(R"({"":1})");
+  EXPECT_DEATH(websGetVar(req.root, nullptr, "d"), "brimlib.*websGetVar.*var && \\*var");
+  EXPECT_DEATH(websGetVar(req.root, "", "d"), "brimlib.*websGetVar.*var && \\*var");
+  EXPECT_EXIT(websGetVar(req.root, "", "d"), ::testing::KilledBySignal(SIGABRT), "");
 }
 
 }  // namespace
