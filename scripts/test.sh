@@ -56,6 +56,8 @@ mkdir -p build build-asan
 step "native build" build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 step "no libstdc++ at run time" no_libstdcxx build
 step "native tests" run_ctest build
+# The subscriber under steady load for 60 s: every reply checked, its memory must not grow.
+step "load (sandbox)" bash scripts/load.sh build 60
 step "sanitizer build" build build-asan -DCMAKE_BUILD_TYPE=Debug -DBRIM_SANITIZE=ON
 step "sanitizer tests" run_ctest build-asan
 # Every parser and input-taking function under libFuzzer, 10 s each; crash inputs are kept.
