@@ -48,14 +48,11 @@ int32_t get_int(int id) {
   return apmib_get(id, &v) ? v : -12345;
 }
 
-TEST_F(Store, ValuesInEveryForm) {
+TEST_F(Store, ValuesInEveryFormAndWirelessItemsFollowTheSelection) {
   EXPECT_EQ(apmib_init(), 0);  // no file yet
-  write("# comment\n"
-        "IP_ADDR = 192.168.0.1\n"
-        "OP_MODE = 2\n"
-        "HOST_NAME = \"my \\\"host\\\"\\n\"\n"
-        "wlan0.WLAN_WEP64_KEY1 = 0011aaff7f\n"
-        "18051 = -1\n");
+  write("# comment\nIP_ADDR = 192.168.0.1\nOP_MODE = 2\nHOST_NAME = \"my \\\"host\\\"\\n\"\n"
+        "wlan0.WLAN_WEP64_KEY1 = 0011aaff7f\n18051 = -1\n"
+        "wlan0.WLAN_ENCRYPT = 4\nwlan0-va1.WLAN_ENCRYPT = 2\nwlan1-va0.WLAN_ENCRYPT = 6\nwlan1-vxd.WLAN_ENCRYPT = 1\n");
   ASSERT_NE(apmib_init(), 0);
   uint32_t addr = 0;
   ASSERT_EQ(apmib_get(MIB_IP_ADDR, &addr), 1);
@@ -71,32 +68,26 @@ TEST_F(Store, ValuesInEveryForm) {
   // Items the file does not name read as zero; unknown ids cannot be read.
   EXPECT_EQ(get_int(MIB_WAN_LINK_MARK), 0);
   EXPECT_EQ(get_int(99999), -12345);
-}
 
-TEST_F(Store, WirelessItemsFollowTheSelection) {
-  write("wlan0.WLAN_ENCRYPT = 4\nwlan0-va1.WLAN_ENCRYPT = 2\nwlan1-va0.WLAN_ENCRYPT = 6\n"
-        "wlan1-vxd.WLAN_ENCRYPT = 1\n");
-  ASSERT_NE(apmib_init(), 0);
-  struct Case {
-    int radio, slot, value;
-  } cases[] = {{0, 0, 4}, {0, 2, 2}, {1, 1, 6}, {1, 5, 1}, {1, 0, 0}};
-  for (const Case &c : cases) {
-    wlan_idx = c.radio;
-    vwlan_idx = c.slot;
-    EXPECT_EQ(get_int(MIB_WLAN_ENCRYPT), c.value) << c.radio << "/" << c.slot;
+  // Radio/slot -> value; out of range: nothing to read, nothing written.
+  const int cases[][3] = {{0, 0, 4}, {0, 2, 2}, {1, 1, 6}, {1, 5, 1}, {1, 0, 0}, {2, 0, -12345}, {0, 6, -12345}};
+  for (const auto &c : cases) {
+    wlan_idx = c[0];
+    vwlan_idx = c[1];
+    EXPECT_EQ(get_int(MIB_WLAN_ENCRYPT), c[2]) << c[0] << "/" << c[1];
   }
-  wlan_idx = 2;  // out of range: nothing to read, nothing written
-  EXPECT_EQ(get_int(MIB_WLAN_ENCRYPT), -12345);
   int32_t v = 9;
   EXPECT_EQ(apmib_set(MIB_WLAN_ENCRYPT, &v), 0);
-  wlan_idx = 0;
-  vwlan_idx = 6;
-  EXPECT_EQ(get_int(MIB_WLAN_ENCRYPT), -12345);
 }
 
-TEST_F(Store, MarkedItemsFailAndLeaveTheBufferUntouched) {
-  write("!OP_MODE = 1\n!HOST_NAME\nIP_ADDR = 10.0.0.1\n");
+TEST_F(Store, MarkedItemsFailAndBadLinesAreSkipped) {
+  write("NO_SUCH_ITEM = 1\nOP_MODE = x\nHOST_NAME = unquoted\nwlan7.WLAN_ENCRYPT = 1\n"
+        "WEB_LANGUAGE = \"toolongtext\"\nwlan0.WLAN_WEP64_KEY1 = 0011\n!OP_MODE = 1\n!HOST_NAME\nIP_ADDR = 10.0.0.1\n");
+  testing::internal::CaptureStderr();
   ASSERT_NE(apmib_init(), 0);
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find(":6: line ignored"), std::string::npos) << err;
+  EXPECT_EQ(err.find(":7:"), std::string::npos) << err;
   EXPECT_EQ(get_int(MIB_OP_MODE), -12345);
   char host[32] = "untouched";
   EXPECT_EQ(apmib_get(MIB_HOST_NAME, host), 0);
@@ -104,17 +95,6 @@ TEST_F(Store, MarkedItemsFailAndLeaveTheBufferUntouched) {
   char lan[16];
   EXPECT_STREQ(getLanIp(lan), "10.0.0.1");
   EXPECT_STREQ(getLanNetmask(lan), "0.0.0.0");
-}
-
-TEST_F(Store, BadLinesAreSkipped) {
-  write("NO_SUCH_ITEM = 1\nOP_MODE = x\nHOST_NAME = unquoted\nwlan7.WLAN_ENCRYPT = 1\n"
-        "WEB_LANGUAGE = \"toolongtext\"\nwlan0.WLAN_WEP64_KEY1 = 0011\nOP_MODE = 1\n");
-  testing::internal::CaptureStderr();
-  ASSERT_NE(apmib_init(), 0);
-  std::string err = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(get_int(MIB_OP_MODE), 1);
-  EXPECT_NE(err.find(":6: line ignored"), std::string::npos) << err;
-  EXPECT_EQ(err.find(":7:"), std::string::npos) << err;
 }
 
 TEST_F(Store, UpdateCommitsAtomicallyAndRoundTrips) {

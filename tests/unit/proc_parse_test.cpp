@@ -85,34 +85,25 @@ TEST(NetDevLine, EachLayoutFillsItsCountersAndNothingElse) {
 }
 
 TEST(NetDevName, AliasesGluedCountersAndExactNames) {
-  struct Split {
-    const char *line, *name, *counters;
-  } splits[] = {{"  eth0:1: 5 6 7", "eth0:1", " 5 6 7"},
-                {"  eth0:123 456 7", "eth0", "123 456 7"},  // first counter glued to the colon
-                {"eth0::9", "eth0:", "9"},                  // an empty run of digits is still an alias
-                {"  lo 1 2", "lo", " 1 2"}};                // old kernels: white space after the name
-  for (const Split &c : splits) {
+  for (auto [line, want_name, want_rest] :
+       {std::tuple{"  eth0:1: 5 6 7", "eth0:1", " 5 6 7"}, {"  eth0:123 456 7", "eth0", "123 456 7"},  // glued
+        {"eth0::9", "eth0:", "9"},     // an empty run of digits is still an alias
+        {"  lo 1 2", "lo", " 1 2"}}) {  // old kernels: white space after the name
     std::string_view name, rest;
-    brim::split_netdev_line(c.line, name, rest);
-    EXPECT_EQ(name, c.name) << c.line;
-    EXPECT_EQ(rest, c.counters) << c.line;
+    brim::split_netdev_line(line, name, rest);
+    EXPECT_EQ(name, want_name) << line;
+    EXPECT_EQ(rest, want_rest) << line;
   }
   // Names far beyond IFNAMSIZ are compared, never copied into a fixed field.
   const std::string longname(300, 'w');
-  struct Match {
-    std::string line, want;
-    bool taken;
-    uint64_t rx_bytes;
-  } matches[] = {{"eth0:1: 5 6", "eth0", false, M64},     {"eth0:1: 5 6", "eth0:1", true, 5},
-                 {"eth0:123 456", "eth0:1", false, M64},  {"eth0:123 456", "eth0", true, 123},
-                 {"eth10: 1 2", "eth1", false, M64},      {"ETH1: 1 2", "eth1", false, M64},
-                 {"", "eth1", false, M64},                {longname + ": 1 2", std::string(15, 'w'), false, M64},
-                 {longname + ": 1 2", longname, true, 1}};
-  for (const Match &c : matches) {
-    SCOPED_TRACE(c.line.substr(0, 20) + " / " + c.want.substr(0, 20));
+  for (auto [line, want, rx_bytes] :  // rx_bytes M64: the line was not taken
+       {std::tuple{std::string("eth0:1: 5 6"), std::string("eth0"), M64}, {"eth0:1: 5 6", "eth0:1", 5},
+        {"eth0:123 456", "eth0:1", M64}, {"eth0:123 456", "eth0", 123}, {"eth10: 1 2", "eth1", M64},
+        {"ETH1: 1 2", "eth1", M64}, {"", "eth1", M64}, {longname + ": 1 2", std::string(15, 'w'), M64},
+        {longname + ": 1 2", longname, 1}}) {
     NetDevStats s = marked();
-    EXPECT_EQ(brim::parse_netdev_line(c.line, c.want, NetDevLayout::Compressed, s), c.taken);
-    EXPECT_EQ(s.rx_bytes, c.rx_bytes);
+    EXPECT_EQ(brim::parse_netdev_line(line, want, NetDevLayout::Compressed, s), rx_bytes != M64) << line << "/" << want;
+    EXPECT_EQ(s.rx_bytes, rx_bytes) << line << "/" << want;
   }
 }
 
@@ -159,24 +150,17 @@ TEST(NetDevFile, LayoutFromHeaderAbsentInterfacesAndOverLongLines) {
 TEST(ArpLine, ExactAddressAndWordsThatFit) {
   const std::string entry = "192.168.0.10     0x1         0x2         aa:bb:cc:dd:ee:0f     *        br0\n";
   const std::string longip(40, '1');
-  struct Case {
-    std::string line, ip;
-    bool found;
-    const char *mac;
-  } cases[] = {
-      {"IP address       HW type     Flags       HW address            Mask     Device\n", "IP", false, ""},
-      {entry, "192.168.0.10", true, "aa:bb:cc:dd:ee:0f"},
-      {entry, "192.168.0.1", false, ""},
-      {entry, "192.168.0.100", false, ""},
-      {"10.0.0.1 0x1 0x2", "10.0.0.1", true, ""},  // fewer than four words: an entry without an address
-      // Long words are not cut: an InfiniBand-style hardware address, an over-long IP.
-      {"10.0.0.2 0x20 0x2 " + std::string(59, 'a') + " * ib0", "10.0.0.2", false, ""},
-      {longip + " 0x1 0x2 aa:bb:cc:dd:ee:ff * br0", longip, false, ""},
-  };
-  for (const Case &c : cases) {
-    std::string_view mac;
-    EXPECT_EQ(brim::parse_arp_line(c.line, c.ip, mac), c.found) << c.line;
-    if (c.found) EXPECT_EQ(mac, c.mac) << c.line;
+  for (auto [line, ip, found, want] : {
+           std::tuple{std::string("IP address  HW type  Flags  HW address  Mask  Device\n"), std::string("IP"), false, ""},
+           {entry, "192.168.0.10", true, "aa:bb:cc:dd:ee:0f"}, {entry, "192.168.0.1", false, ""},
+           {entry, "192.168.0.100", false, ""},
+           {"10.0.0.1 0x1 0x2", "10.0.0.1", true, ""},  // fewer than four words: an entry without an address
+           // Long words are not cut: an InfiniBand-style hardware address, an over-long IP.
+           {"10.0.0.2 0x20 0x2 " + std::string(59, 'a') + " * ib0", "10.0.0.2", false, ""},
+           {longip + " 0x1 0x2 aa:bb:cc:dd:ee:ff * br0", longip, false, ""}}) {
+    std::string_view mac = "stale";
+    EXPECT_EQ(brim::parse_arp_line(line, ip, mac), found) << line;
+    if (found) EXPECT_EQ(mac, want) << line;
   }
 }
 
@@ -185,29 +169,22 @@ constexpr const char kRouteHeader[] =
 
 TEST(RouteGatewayLine, UpGatewayRoutesOfTheInterfaceWithWordsThatFit) {
   const std::string n16(16, 'n'), n17(17, 'n');
-  struct Case {
-    std::string line, ifname;
-    bool found;
-    uint32_t gw;  // 7: untouched
-  } cases[] = {
-      {kRouteHeader, "Iface", false, 7},
-      {"eth1\t004D0A0A\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n", "eth1", false, 7},  // no gateway flag
-      {"eth1\t00000000\tFE4D0A0A\t0002\t0\t0\t0\t00000000\t0\t0\t0\n", "eth1", false, 7},  // down
-      {"br0\t00000000\tFE00A8C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n", "eth1", false, 7},   // another interface
-      // Not the default route, still taken; read back as the kernel wrote it (network order).
-      {"eth1\t0000580A\tFE4D0A0A\t0003\t0\t0\t0\t0000FFFF\t0\t0\t0\n", "eth1", true, 0xFE4D0A0Au},
-      {"eth1 0 0101A8C0 3 0 0 0 0 0 0", "eth1", true, 0x0101A8C0u},  // ten values are enough
-      {"eth1 0 0101A8C0 3 0 0 0 0 0", "eth1", false, 7},             // nine are not
-      {n16 + " 0 0101A8C0 3 0 0 0 0 0 0 0", n16, true, 0x0101A8C0u},
-      {n17 + " 0 0101A8C0 3 0 0 0 0 0 0 0", n17, false, 7},
-      {"eth1 " + std::string(129, '0') + " 0101A8C0 3 0 0 0 0 0 0 0", "eth1", false, 7},
-      {"eth1 0 1FFFFFFFF 3 0 0 0 0 0 0 0", "eth1", false, 7},  // no 32-bit hexadecimal number
-      {"eth1 0 G101A8C0 3 0 0 0 0 0 0 0", "eth1", false, 7},
-  };
-  for (const Case &c : cases) {
+  for (auto [line, ifname, gw_want] : {  // gateway 7: not found, untouched
+           std::tuple{std::string(kRouteHeader), std::string("Iface"), 7u},
+           {"eth1\t004D0A0A\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n", "eth1", 7u},  // no gateway flag
+           {"eth1\t00000000\tFE4D0A0A\t0002\t0\t0\t0\t00000000\t0\t0\t0\n", "eth1", 7u},  // down
+           {"br0\t00000000\tFE00A8C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n", "eth1", 7u},   // another interface
+           // Not the default route, still taken; read back as the kernel wrote it (network order).
+           {"eth1\t0000580A\tFE4D0A0A\t0003\t0\t0\t0\t0000FFFF\t0\t0\t0\n", "eth1", 0xFE4D0A0Au},
+           {"eth1 0 0101A8C0 3 0 0 0 0 0 0", "eth1", 0x0101A8C0u},  // ten values are enough
+           {"eth1 0 0101A8C0 3 0 0 0 0 0", "eth1", 7u},             // nine are not
+           {n16 + " 0 0101A8C0 3 0 0 0 0 0 0 0", n16, 0x0101A8C0u}, {n17 + " 0 0101A8C0 3 0 0 0 0 0 0 0", n17, 7u},
+           {"eth1 " + std::string(129, '0') + " 0101A8C0 3 0 0 0 0 0 0 0", "eth1", 7u},
+           {"eth1 0 1FFFFFFFF 3 0 0 0 0 0 0 0", "eth1", 7u},  // no 32-bit hexadecimal number
+           {"eth1 0 G101A8C0 3 0 0 0 0 0 0 0", "eth1", 7u}}) {
     uint32_t gw = 7;
-    EXPECT_EQ(brim::parse_route_gateway_line(c.line, c.ifname, gw), c.found) << c.line;
-    EXPECT_EQ(gw, c.gw) << c.line;
+    EXPECT_EQ(brim::parse_route_gateway_line(line, ifname, gw), gw_want != 7u) << line;
+    EXPECT_EQ(gw, gw_want) << line;
   }
 }
 

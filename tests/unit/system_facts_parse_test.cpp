@@ -45,16 +45,9 @@ TEST(SystemFactsText, PortLines) {
     EXPECT_EQ(brim::classify_port_line(line), kind) << line;
 }
 
-long seconds_from_text(const std::string &t) {
-  int d = -1, h = -1, m = -1, s = -1;
-  if (std::sscanf(t.c_str(), "%d;%d;%d;%d", &d, &h, &m, &s) != 4) return -1;
-  return ((d * 24L + h) * 60 + m) * 60 + s;
-}
-
 long kernel_uptime() {
-  FILE *f = std::fopen("/proc/uptime", "r");
   double up = -1;
-  if (f) {
+  if (FILE *f = std::fopen("/proc/uptime", "r")) {
     if (std::fscanf(f, "%lf", &up) != 1) up = -1;
     std::fclose(f);
   }
@@ -66,7 +59,9 @@ TEST(SystemFactsText, UptimeAgreesWithTheKernel) {
   std::string text = getSysUptime();
   long after = kernel_uptime();
   ASSERT_GE(before, 0);
-  long got = seconds_from_text(text);
+  int d = -1, h = -1, m = -1, s = -1;
+  ASSERT_EQ(std::sscanf(text.c_str(), "%d;%d;%d;%d", &d, &h, &m, &s), 4) << text;
+  long got = ((d * 24L + h) * 60 + m) * 60 + s;
   EXPECT_GE(got, before) << text;
   EXPECT_LE(got, after + 1) << text;  // /proc/uptime rounds down to the hundredth
   EXPECT_EQ(getSysUptime(), getSysUptime());  // one buffer of its own

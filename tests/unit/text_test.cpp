@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "brimlib.h"
@@ -36,30 +38,19 @@ struct Rows {
 };
 
 TEST(SplitString, FieldsFailuresAndBounds) {
-  struct Case {
-    const char *src;
-    char delim;
-    int rows, size, rc, shown;  // `shown` rows are compared with `rows_text`
-    const char *rows_text;
-  } cases[] = {
-      {"a,b,c", ',', 3, 4, 3, 3, "a|b|c"},
-      {"a,,b", ',', 3, 4, 3, 3, "a||b"},  // empty, leading and trailing fields count
-      {"a,b,", ',', 3, 4, 3, 3, "a|b|"},
-      {",a", ',', 3, 4, 2, 2, "|a"},
-      {"abc;f", ';', 3, 4, 2, 2, "abc|f"},  // a field may fill its row exactly
-      // Failures keep the rows written and never overrun the block.
-      {"a,b,c", ',', 2, 4, -1, 2, "a|b"},
-      {"a,b,", ',', 2, 4, -1, 2, "a|b"},  // the trailing empty field needs a third row
-      {"abcd", ',', 2, 4, -1, 1, "abc"},
-      {"a,cdefghijkl", ',', 2, 4, -1, 2, "a|cde"},  // the last row is cut, not overrun
-      {"x", ',', 1, 1, -1, 1, ""},
-  };
-  for (const Case &c : cases) {
-    SCOPED_TRACE(c.src);
-    Rows r(c.rows, c.size);
-    EXPECT_EQ(r.split(c.src, c.delim), c.rc);
-    EXPECT_EQ(r.joined(c.shown), c.rows_text);
-    EXPECT_TRUE(r.guard_intact());
+  // Source, delimiter, rows, row size -> result, and the first rows joined with '|'.
+  for (auto [src, delim, rows, size, rc, shown] : {
+           std::tuple{"a,b,c", ',', 3, 4, 3, "a|b|c"}, {"a,,b", ',', 3, 4, 3, "a||b"},  // empty fields count
+           {"a,b,", ',', 3, 4, 3, "a|b|"}, {",a", ',', 3, 4, 2, "|a"},
+           {"abc;f", ';', 3, 4, 2, "abc|f"},  // a field may fill its row exactly
+           // Failures keep the rows written and never overrun the block.
+           {"a,b,c", ',', 2, 4, -1, "a|b"}, {"a,b,", ',', 2, 4, -1, "a|b"},  // the trailing field needs a row
+           {"abcd", ',', 2, 4, -1, "abc"}, {"a,cdefghijkl", ',', 2, 4, -1, "a|cde"},  // the last row is cut
+           {"x", ',', 1, 1, -1, ""}}) {
+    Rows r(rows, size);
+    EXPECT_EQ(r.split(src, delim), rc) << src;
+    EXPECT_EQ(r.joined(static_cast<int>(std::count(shown, shown + std::strlen(shown), '|')) + 1), shown) << src;
+    EXPECT_TRUE(r.guard_intact()) << src;
   }
 }
 
@@ -89,22 +80,16 @@ TEST(BinToStr, LowerCasePairsAndExactlyTwicePlusOneBytes) {
 // Runs inside another strtok walk: checkVar must use strtok_r and leave that walk alone.
 TEST(CheckVar, TokensOneToFourAndTheSourceLimit) {
   const std::string s127(127, 'q'), s128(128, 'q');
-  struct Case {
-    const char *src;
-    int n;
-    std::string token;
-  } cases[] = {{"a;b;c;d;e", 1, "a"}, {"a;b;c;d;e", 4, "d"}, {"a;b;c;d;e", 5, ""}, {"a;b;c;d;e", 0, ""},
-               {"a;b", 3, ""},        {";a;;b", 1, "a"},     {";a;;b", 2, "b"},     {"a;;;b;;", 3, ""},
-               {";;;", 1, ""},        {s127.c_str(), 1, s127}, {s128.c_str(), 1, ""}, {"", 1, ""},
-               {nullptr, 1, ""}};
   char list[] = "x y z";
   ASSERT_STREQ(strtok(list, " "), "x");
-  for (const Case &c : cases) {
-    SCOPED_TRACE(std::string(c.src ? c.src : "(null)") + " #" + std::to_string(c.n));
+  for (auto [src, n, token] :
+       {std::tuple{"a;b;c;d;e", 1, "a"}, {"a;b;c;d;e", 4, "d"}, {"a;b;c;d;e", 5, ""}, {"a;b;c;d;e", 0, ""},
+        {"a;b", 3, ""}, {";a;;b", 1, "a"}, {";a;;b", 2, "b"}, {"a;;;b;;", 3, ""}, {";;;", 1, ""},
+        {s127.c_str(), 1, s127.c_str()}, {s128.c_str(), 1, ""}, {"", 1, ""}, {nullptr, 1, ""}}) {
     char out[128];
     std::memset(out, 'x', sizeof out);
-    EXPECT_EQ(checkVar(c.src, c.n, out), 0);
-    EXPECT_EQ(std::string(out, strnlen(out, sizeof out)), c.token);
+    EXPECT_EQ(checkVar(src, n, out), 0);
+    EXPECT_EQ(std::string(out, strnlen(out, sizeof out)), token) << (src ? src : "(null)") << " #" << n;
   }
   EXPECT_STREQ(strtok(nullptr, " "), "y");
   EXPECT_STREQ(strtok(nullptr, " "), "z");
@@ -143,20 +128,13 @@ TEST(IsMacValid, OnlyColonSeparatedSixPairs) {
 }
 
 TEST(GetNthValue, EmptyFieldsCountMissingOnesFailResultsAreCut) {
-  struct Case {
-    int index;
-    const char *src;
-    int len, rc;
-    const char *out;
-  } cases[] = {{0, "a,,c", 64, 0, "a"},          {1, "a,,c", 64, 0, ""},      {2, "a,,c", 64, 0, "c"},
-               {3, "a,,c", 64, -1, "untouched"}, {-1, "a,b", 64, -1, "untouched"}, {0, "", 64, 0, ""},
-               {0, "abc", 2, 0, "a"},            {1, "x,abcd,y", 4, 0, "abc"}, {0, "abc", 1, 0, ""},
-               {0, "a", 0, -1, "untouched"}};
-  for (const Case &c : cases) {
-    SCOPED_TRACE(std::string(c.src) + " #" + std::to_string(c.index) + " len " + std::to_string(c.len));
+  for (auto [index, src, len, rc, text] :
+       {std::tuple{0, "a,,c", 64, 0, "a"}, {1, "a,,c", 64, 0, ""}, {2, "a,,c", 64, 0, "c"},
+        {3, "a,,c", 64, -1, "untouched"}, {-1, "a,b", 64, -1, "untouched"}, {0, "", 64, 0, ""}, {0, "abc", 2, 0, "a"},
+        {1, "x,abcd,y", 4, 0, "abc"}, {0, "abc", 1, 0, ""}, {0, "a", 0, -1, "untouched"}}) {
     char out[64] = "untouched";
-    EXPECT_EQ(getNthValueSafe(c.index, c.src, ',', out, c.len), c.rc);
-    EXPECT_STREQ(out, c.out);
+    EXPECT_EQ(getNthValueSafe(index, src, ',', out, len), rc) << src << " #" << index << " len " << len;
+    EXPECT_STREQ(out, text) << src << " #" << index << " len " << len;
   }
   char out[4];
   EXPECT_EQ(getNthValueSafe(0, nullptr, ',', out, 4), -1);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "brimlib.h"
 #include "platform/apmib/apmib_ids.h"
@@ -21,10 +22,8 @@ class WirelessStore : public ::testing::Test {
 TEST(SetWlanIdx, NamesSelectRadioAndSlotAndBadNumbersAreRefused) {
   const std::string bad_radio = "invalid wlan interface index number!\n";
   const std::string bad_slot = "invalid virtual wlan interface index number!\n";
-  struct Case {
-    const char *name;
-    std::string want;  // rc, radio/slot and what was printed, starting from radio 1, slot 3
-  } cases[] = {
+  // Name -> result, radio/slot and what was printed, starting from radio 1, slot 3.
+  const std::pair<const char *, std::string> cases[] = {
       {"wlan0", "1 0/0 "},     {"wlan1-va0", "1 1/1 "}, {"wlan0-va1", "1 0/2 "}, {"wlan0-vxd", "1 0/5 "},
       {"wlan1-vxd", "1 1/5 "}, {"wlan1-va4", "1 1/5 "},  // -va4 shares the repeater's slot
       {"wlan0-va", "1 0/0 "},  // too short for a number
@@ -38,15 +37,14 @@ TEST(SetWlanIdx, NamesSelectRadioAndSlotAndBadNumbersAreRefused) {
       {"wlan0-va5", "0 0/0 " + bad_slot}, {"wlan1-va-1", "0 1/0 " + bad_slot},
       {"wlan0-va99999999999", "0 0/0 " + bad_slot},
   };
-  for (const Case &c : cases) {
+  for (const auto &[name, want] : cases) {
     wlan_idx = 1;
     vwlan_idx = 3;
     testing::internal::CaptureStdout();
-    int rc = SetWlan_idx(c.name);
+    int rc = SetWlan_idx(name);
     std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(std::to_string(rc) + " " + std::to_string(wlan_idx) + "/" + std::to_string(vwlan_idx) + " " + out,
-              c.want)
-        << (c.name ? c.name : "(null)");
+    EXPECT_EQ(std::to_string(rc) + " " + std::to_string(wlan_idx) + "/" + std::to_string(vwlan_idx) + " " + out, want)
+        << (name ? name : "(null)");
   }
   wlan_idx = vwlan_idx = 0;
 }
@@ -144,18 +142,14 @@ TEST_F(WirelessStore, TokensForEachEncryptionMode) {
 }
 
 TEST_F(WirelessStore, CipherRulesDifferBetweenWpaWpa2AndMixed) {
-  const struct {
-    int mode, wpa, wpa2;
-    const char *want;
-  } cases[] = {{2, 3, 1, "AES"},  // WPA: anything but TKIP is AES
-               {4, 1, 3, "TKIPAES"},  // WPA2: anything but TKIP or AES is both
-               {2, 1, 2, "TKIP"}, {4, 2, 1, "TKIP"},    {4, 1, 2, "AES"},
-               {6, 1, 1, "TKIP"}, {6, 1, 2, "TKIPAES"}, {6, 3, 3, "TKIPAES"}};
-  for (const auto &c : cases) {
-    load("wlan1-vxd.WLAN_ENCRYPT = " + std::to_string(c.mode) + "\nwlan1-vxd.WLAN_WPA_CIPHER_SUITE = " +
-         std::to_string(c.wpa) + "\nwlan1-vxd.WLAN_WPA2_CIPHER_SUITE = " + std::to_string(c.wpa2) + "\n");
-    EXPECT_STREQ(getEncrypType("wlan1-vxd"), c.want) << c.mode << " " << c.wpa << "/" << c.wpa2;
-    EXPECT_STREQ(getRptEncrypType("wlan1-vxd"), c.want) << c.mode << " " << c.wpa << "/" << c.wpa2;
+  // WPA: anything but TKIP is AES; WPA2: anything but TKIP or AES is both.
+  for (auto [mode, wpa, wpa2, want] : {std::tuple{2, 3, 1, "AES"}, {4, 1, 3, "TKIPAES"}, {2, 1, 2, "TKIP"},
+                                       {4, 2, 1, "TKIP"}, {4, 1, 2, "AES"}, {6, 1, 1, "TKIP"}, {6, 1, 2, "TKIPAES"},
+                                       {6, 3, 3, "TKIPAES"}}) {
+    load("wlan1-vxd.WLAN_ENCRYPT = " + std::to_string(mode) + "\nwlan1-vxd.WLAN_WPA_CIPHER_SUITE = " +
+         std::to_string(wpa) + "\nwlan1-vxd.WLAN_WPA2_CIPHER_SUITE = " + std::to_string(wpa2) + "\n");
+    EXPECT_STREQ(getEncrypType("wlan1-vxd"), want) << mode << " " << wpa << "/" << wpa2;
+    EXPECT_STREQ(getRptEncrypType("wlan1-vxd"), want) << mode << " " << wpa << "/" << wpa2;
   }
 }
 

@@ -37,12 +37,10 @@ class WpsUpdate : public ::testing::Test {
     const int32_t r = wlan_idx, s = vwlan_idx;
     wlan_idx = radio;
     vwlan_idx = slot;
-    int32_t v[4] = {-1, -1, -1, -1};
+    int32_t v[4] = {-1, -1, -1, -1}, i = 0;
     char ssid[128] = "?", psk[128] = "?";
-    apmib_get(MIB_WLAN_WSC_AUTH, &v[0]);
-    apmib_get(MIB_WLAN_WSC_ENC, &v[1]);
-    apmib_get(MIB_WLAN_WSC_CONFIGBYEXTREG, &v[2]);
-    apmib_get(MIB_WLAN_WSC_CONFIGURED, &v[3]);
+    for (int id : {MIB_WLAN_WSC_AUTH, MIB_WLAN_WSC_ENC, MIB_WLAN_WSC_CONFIGBYEXTREG, MIB_WLAN_WSC_CONFIGURED})
+      apmib_get(id, &v[i++]);
     apmib_get(MIB_WLAN_WSC_SSID, ssid);
     apmib_get(MIB_WLAN_WSC_PSK, psk);
     wlan_idx = r;
@@ -148,7 +146,7 @@ TEST_F(WpsUpdate, TypesFromTheNewSecuritySettings) {
   }
 }
 
-TEST_F(WpsUpdate, UnlistedKindWritesTypesButNeverMarks) {
+TEST_F(WpsUpdate, UnlistedKindsAndUnchangedWpaWriteTypesButNeverMark) {
   std::strcpy(now.psk, "different");
   now.encryption = 2;
   now.authentication = 1;  // no pre-shared key bit: the key is not written
@@ -158,9 +156,8 @@ TEST_F(WpsUpdate, UnlistedKindWritesTypesButNeverMarks) {
   run(0, 1);  // on request the flag is cleared, still without marking
   EXPECT_EQ(read(0, 0), "auth 2 enc 8 flag 0 conf 0 ssid old-ssid psk old-psk");
   EXPECT_EQ(read(1, 0), kSentinel);
-}
-
-TEST_F(WpsUpdate, WpaUnchangedStillWritesTypesAndKeyButDoesNotMark) {
+  // An unchanged WPA setting (kind 3) still writes the types and the key, the longest one whole.
+  reset();
   for (WpsConfigInfo *r : {&was, &now}) {
     r->encryption = 4;
     r->authentication = 2;
