@@ -1,12 +1,12 @@
 // The configuration store stand-in and the library's calls on it.
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -33,13 +33,7 @@ class Store : public ::testing::Test {
     wlan_idx = vwlan_idx = 0;
   }
   void write(const std::string &text) { std::ofstream(path_) << text; }
-  int files_in_dir() {
-    int n = 0;
-    DIR *d = opendir(dir_.c_str());
-    while (dirent *e = readdir(d)) n += e->d_name[0] != '.';
-    closedir(d);
-    return n;
-  }
+  long files_in_dir() const { return std::distance(std::filesystem::directory_iterator(dir_), {}); }
   std::string dir_, path_;
 };
 

@@ -1,6 +1,5 @@
 // Wireless driver queries against the driver double (declared names) and the real kernel
 // (everything else, e.g. "lo", which has no wireless extensions).
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <linux/wireless.h>
 #include <sys/socket.h>
@@ -8,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -18,14 +18,7 @@ namespace wd = wireless_double;
 
 namespace {
 
-int open_fds() {
-  int n = 0;
-  DIR *d = opendir("/proc/self/fd");
-  if (d == nullptr) return -1;
-  while (dirent *e = readdir(d)) n += e->d_name[0] != '.';
-  closedir(d);
-  return n;
-}
+long open_fds() { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); }
 
 std::vector<unsigned> requests_for(const std::string &name) {
   std::vector<unsigned> out;
@@ -52,7 +45,7 @@ class DriverQuery : public ::testing::Test {
     EXPECT_EQ(open_fds(), fds_) << "a socket was left open";
     wd::reset();
   }
-  int fds_ = 0;
+  long fds_ = 0;
 };
 
 // Every query, with out-data prefilled so that changes show.
