@@ -122,13 +122,9 @@ TEST_F(IfAddr, NoAddressMissingInterfaceAndRefusedSelectors) {
     const char *name;
     int which;
   } rows[] = {
-      {"eth1", IFADDR_IP},  // up, but without an address
-      {"eth1", IFADDR_NETMASK},
-      {"nosuch0", IFADDR_IP},
-      {"nosuch0", IFADDR_NETMASK},
-      {"nosuch0", IFADDR_HWADDR},
-      {"", IFADDR_IP},
-      {nullptr, IFADDR_IP},
+      {"eth1", IFADDR_IP}, {"eth1", IFADDR_NETMASK},  // up, but without an address
+      {"nosuch0", IFADDR_IP}, {"nosuch0", IFADDR_NETMASK}, {"nosuch0", IFADDR_HWADDR},
+      {"", IFADDR_IP}, {nullptr, IFADDR_IP},
       // br0 exists and has an address, but only 2, 4 and 8 are selectors.
       {"br0", 0}, {"br0", 1}, {"br0", 3}, {"br0", 6}, {"br0", 16}, {"br0", -2},
   };
@@ -468,7 +464,8 @@ TEST_F(Resolver, NthServerFromResolvConfElseTheFallbackFile) {
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.what);
-    for (const auto &[path, text] : {std::pair{"/etc/resolv.conf", row.conf}, {"/etc/resolv.dnsmasq.conf", row.dnsmasq}}) {
+    for (const auto &[path, text] :
+         {std::pair{"/etc/resolv.conf", row.conf}, {"/etc/resolv.dnsmasq.conf", row.dnsmasq}}) {
       unlink(path);
       if (text) ASSERT_TRUE(write_file(path, *text));
     }
