@@ -241,6 +241,23 @@ TEST_F(Boot, FailedReadsFallBackToDefaults) {
   EXPECT_TRUE(wait_for_process("telnetd", false));
 }
 
+// Each item alone: the boot still runs every step to the end and leaves its services running.
+TEST_F(Boot, EachItemTheBootReadsFailingAlone) {
+  ASSERT_EQ(boot().status, 0);
+  const std::vector<std::string> factory = sh_commands();
+  for (const char *key : {"SUPER_PASSWORD", "WEB_LANGUAGE", "HOST_NAME", "IP_ADDR", "WAN_LINK_MARK", "TELNET_ENABLED"}) {
+    SCOPED_TRACE(key);
+    CmdResult r = boot(std::string("!") + key + "\n");
+    EXPECT_EQ(r.status, 0) << r.output;
+    std::vector<std::string> cmds = sh_commands();
+    EXPECT_EQ(cmds.size(), factory.size());
+    if (!cmds.empty()) EXPECT_EQ(cmds.back(), factory.back());
+    std::string hosts = read_file("/etc/hosts");
+    EXPECT_TRUE(!hosts.empty() && hosts.find('\n') == hosts.size() - 1) << hosts;
+    for (const char *service : {"vz_broker", "brim_sub", "vz_daemon"}) EXPECT_TRUE(wait_for_process(service, true)) << service;
+  }
+}
+
 TEST(UpdateFlag, SetClearAndMissing) {
   BRIM_REQUIRE_SANDBOX();
   EXPECT_EQ(set_vz_update_flag(), 0);

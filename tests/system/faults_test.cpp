@@ -268,45 +268,6 @@ TEST_F(Faults, StoreItemsFailingInTurn) {
   }
 }
 
-class BootFaults : public SandboxTest {
- protected:
-  void SetUp() override {
-    SandboxTest::SetUp();
-    if (IsSkipped()) return;
-    setenv("BRIM_SH_JOURNAL", "1", 1);
-    unsetenv("BRIM_VZ_SUB_FAIL");
-  }
-  void TearDown() override { unsetenv("BRIM_SH_JOURNAL"); }
-};
-
-// Each item the boot reads, failing alone: the boot still runs every step to the end and leaves
-// its services running.
-TEST_F(BootFaults, EachItemTheBootReadsFailingAlone) {
-  use_store(factory_store());
-  clear_journal();
-  ASSERT_EQ(run_program({"brim_init"}).status, 0);
-  const std::vector<std::string> factory = sh_commands();
-  ASSERT_FALSE(factory.empty());
-
-  for (const char *key : {"SUPER_PASSWORD", "WEB_LANGUAGE", "HOST_NAME", "IP_ADDR", "WAN_LINK_MARK",
-                          "TELNET_ENABLED"}) {
-    SCOPED_TRACE(key);
-    use_store(factory_store() + "!" + key + "\n");
-    clear_journal();
-    CmdResult r = run_program({"brim_init"});
-    EXPECT_EQ(r.status, 0) << r.output;
-    std::vector<std::string> cmds = sh_commands();
-    EXPECT_EQ(cmds.size(), factory.size());
-    if (!cmds.empty()) EXPECT_EQ(cmds.back(), factory.back());
-    std::string hosts = read_file("/etc/hosts");
-    EXPECT_TRUE(!hosts.empty() && hosts.back() == '\n' && hosts.find('\n') == hosts.size() - 1) << hosts;
-    EXPECT_TRUE(wait_for_process("vz_broker", true));
-    EXPECT_TRUE(wait_for_process("brim_sub", true));
-    EXPECT_TRUE(wait_for_process("vz_daemon", true));
-  }
-  run_shell("killall brim_sub vz_daemon vz_broker 2>/dev/null");
-}
-
 // ---------------------------------------------------------------------------------------------
 // A file system that fills up.
 
