@@ -1,6 +1,6 @@
 // Faults injected into the simulated router: store items that cannot be read, a file system that
 // fills up, a storm of signals, a broker that goes away or stops answering, and a subscriber
-// killed while it serves a request. Each test states what must hold when it happens.
+// killed while it serves a request (in the road tests). Each test states what must hold.
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
@@ -14,7 +14,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -475,102 +474,6 @@ TEST(BrokerFaults, PublishingToABrokerThatStoppedAnsweringGivesUp) {
   EXPECT_NE(rc, MOSQ_ERR_SUCCESS);
   // Bounded, not timed: it returned at all, and well inside a minute.
   EXPECT_LT(t1.tv_sec - t0.tv_sec, 60);
-}
-
-// ---------------------------------------------------------------------------------------------
-// The subscriber killed while it serves requests.
-
-class SubscriberFaults : public SandboxTest {
- protected:
-  static constexpr int kPort = 1883;  // the sandbox's broker
-
-  void SetUp() override {
-    SandboxTest::SetUp();
-    if (IsSkipped()) return;
-    const char *build = std::getenv("BRIM_BUILD");
-    ASSERT_NE(build, nullptr);
-    CmdResult r = run_shell(std::string("rm -rf /tmp/brim_kill_modules && mkdir /tmp/brim_kill_modules && ln -s ") +
-                            build + "/modules/device_status.so " + build +
-                            "/tests/modules/echo_module.so /tmp/brim_kill_modules");
-    ASSERT_EQ(r.status, 0) << r.output;
-    unsetenv("BRIM_MQTT_PORT");
-    unsetenv("BRIM_VZ_SUB_FAIL");
-    run_shell("killall vz_broker 2>/dev/null");
-    ASSERT_TRUE(wait_for_process("vz_broker", false));
-  }
-  void TearDown() override {
-    client_.reset();
-    run_shell("killall brim_sub vz_daemon vz_broker 2>/dev/null; rm -rf /tmp/brim_kill_modules");
-    SandboxTest::TearDown();
-  }
-
-  // Boots the router (which starts the broker and the subscriber) and connects to its broker.
-  void boot() {
-    client_.reset();
-    CmdResult r = run_shell("BRIM_MODULE_DIR=/tmp/brim_kill_modules brim_init >/dev/null");
-    ASSERT_EQ(r.status, 0) << r.output;
-    ASSERT_TRUE(wait_for_process("brim_sub", true));
-    bool up = false;
-    for (int i = 0; i < 500 && !(up = accepts_connections(kPort)); ++i) pause_briefly();
-    ASSERT_TRUE(up);
-    client_ = std::make_unique<Client>();
-    ASSERT_TRUE(client_->connect(kPort));
-    ASSERT_TRUE(client_->subscribe("#"));
-  }
-
-  void publish(const std::string &topic, const std::string &body) {
-    mosquitto_publish(client_->handle(), nullptr, topic.c_str(), static_cast<int>(body.size()), body.data(), 0, false);
-  }
-
-  // Publishes and serves the connection until the reply comes (bounded); "" when none came.
-  // With `retry`, publishes again now and then (a fresh subscriber may not be subscribed yet).
-  std::string ask(const std::string &topic, const std::string &body, bool retry) {
-    size_t from = client_->received().size();
-    for (int i = 0; i < 250; ++i) {
-      if (i == 0 || (retry && i % 5 == 0)) publish(topic, body);
-      client_->serve_a_little();
-      const auto &got = client_->received();
-      for (size_t k = from; k < got.size(); ++k)
-        if (got[k].topic == topic + "/R") return got[k].payload;
-    }
-    return "";
-  }
-
-  std::unique_ptr<Client> client_;
-};
-
-TEST_F(SubscriberFaults, KilledMidRequestLosesNothingStoredAndServesAgainWhenStarted) {
-  use_store(factory_store());
-  std::vector<std::string> names = {"brimrouter"};
-  for (int round = 0; round < 8; ++round) {
-    SCOPED_TRACE("round " + std::to_string(round));
-    boot();
-    ASSERT_EQ(ask("k/echo", "{\"up\":1}", true), "{\"up\":1}");
-    std::string name = "killed-" + std::to_string(round);
-    names.push_back(name);
-    std::vector<pid_t> sub = find_processes("brim_sub");
-    ASSERT_EQ(sub.size(), 1u);
-    publish("k/set_hostname", "{\"hostname\":\"" + name + "\"}");
-    // From before the request arrives to after its commit, a fraction of a millisecond apart.
-    usleep(static_cast<useconds_t>(round * 400));
-    kill(sub[0], SIGKILL);
-    ASSERT_TRUE(wait_for_process("brim_sub", false));
-
-    // The store reads back whole, holding one of the names asked for.
-    CmdResult got = run_shell("apmib get HOST_NAME");
-    ASSERT_EQ(got.status, 0) << got.output;
-    std::string stored = trimmed(got.output);
-    bool known = false;
-    for (const std::string &n : names) known = known || stored == "\"" + n + "\"";
-    EXPECT_TRUE(known) << stored;
-    EXPECT_EQ(run_shell("apmib show >/dev/null").status, 0);
-  }
-  boot();
-  EXPECT_EQ(ask("k/echo", "{\"again\":1}", true), "{\"again\":1}");
-  std::string reply = ask("k/set_hostname", "{\"hostname\":\"after-kills\"}", false);
-  EXPECT_NE(reply.find("\"success\":\ttrue"), std::string::npos) << reply;
-  EXPECT_EQ(trimmed(run_shell("apmib get HOST_NAME").output), "\"after-kills\"");
-  EXPECT_EQ(find_processes("brim_sub").size(), 1u);
 }
 
 }  // namespace
