@@ -7,7 +7,7 @@
 
 #include "brimlib.h"
 #include "init/boot_text.h"
-#include "platform/apmib/apmib_ids.h"
+#include "brimlib/config/item_ids.h"
 
 namespace {
 

@@ -8,5 +8,5 @@ bash scripts/deps.sh
 # The same configuration as the test command's native build, so neither rebuilds for the other.
 cmake -S . -B build -G Ninja -DBRIM_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >build.cmake.log 2>&1 ||
   { cat build.cmake.log; exit 1; }
-ninja -C build -j"$(nproc 2>/dev/null || echo 2)" brim_init apmib brim_sh_journal device_status >/dev/null
+ninja -C build -j"$(nproc 2>/dev/null || echo 2)" brim_init apmib_tool brim_sh_journal device_status >/dev/null
 exec sandbox/brim-sandbox --build build -- sandbox/boot-report

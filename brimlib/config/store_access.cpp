@@ -5,7 +5,7 @@
 #include <netinet/in.h>
 
 #include "brimlib.h"
-#include "platform/apmib/apmib_ids.h"
+#include "brimlib/config/item_ids.h"
 
 extern "C" {
 

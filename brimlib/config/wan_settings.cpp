@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "brimlib.h"
-#include "platform/apmib/apmib_ids.h"
+#include "brimlib/config/item_ids.h"
 
 namespace {
 

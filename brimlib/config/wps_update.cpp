@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "brimlib.h"
-#include "platform/apmib/apmib_ids.h"
+#include "brimlib/config/item_ids.h"
 
 extern "C" {
 WpsConfigInfo wps_config_info;

@@ -15,7 +15,7 @@
 #include "brimlib/common/leading_int.h"
 #include "brimlib/common/unique_fd.h"
 #include "brimlib/net/system_facts.h"
-#include "platform/apmib/apmib_ids.h"
+#include "brimlib/config/item_ids.h"
 
 // The driver reads exactly four pointer-width words.
 static_assert(sizeof(DevPrivateArgs) == 4 * sizeof(void *));

@@ -1,21 +1,71 @@
 // "apmib": read and change the configuration store file by hand.
 //   apmib show                 every stored item
-//   apmib get KEY              one value, as the store file writes it
+//   apmib get KEY              one value, as the store file writes it ("!" first when reads fail)
 //   apmib set KEY VALUE        change one value and commit (texts without quotes)
 //   apmib fail KEY | heal KEY  make reads of an item fail / succeed again
-// KEY is NAME, an id, or wlanR[-vaN|-vxd].NAME for a wireless interface's item.
+// KEY is NAME, an id, or wlanR[-vaN|-vxd].NAME for a wireless interface's item. "set" goes through
+// the store library's own calls (libapmib.so), as a handler would; the others read or edit the file.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
+#include <unistd.h>
 
 #include "brimlib.h"
 #include "platform/apmib/store.h"
 
+// The store resolves wireless items against these symbols of the process.
+extern "C" {
+BRIM_API int32_t wlan_idx = 0;
+BRIM_API int32_t vwlan_idx = 0;
+}
+
 namespace {
+
+apmib::Table g_table;
 
 int usage() {
   std::fputs("usage: apmib show | get KEY | set KEY VALUE | fail KEY | heal KEY\n", stderr);
   return 2;
+}
+
+struct Marking {
+  apmib::Key key;
+  bool unreadable;
+};
+
+bool mark(apmib::Table &t, void *ctx) {
+  auto *m = static_cast<Marking *>(ctx);
+  apmib::Value *v = apmib::slot_of(t, m->key);
+  if (v) v->unreadable = m->unreadable;
+  return v != nullptr;
+}
+
+int set(const apmib::Key &key, const char *text) {
+  uint8_t v[apmib::kMaxValue] = {};
+  bool ok;
+  if (key.item->kind == apmib::Kind::Text) {
+    size_t n = std::strlen(text);
+    ok = n < key.item->size;
+    if (ok) std::memcpy(v, text, n);
+  } else {
+    ok = apmib::parse_value(*key.item, text, v);
+  }
+  if (!ok) {
+    std::fprintf(stderr, "apmib: bad value for %s\n", key.item->name);
+    return 1;
+  }
+  if (!apmib_init()) {
+    // A missing store file starts empty.
+    FILE *f = std::fopen(apmib::store_path(), "a");
+    if (!f || std::fclose(f) != 0 || !apmib_init()) {
+      std::fprintf(stderr, "apmib: cannot open %s\n", apmib::store_path());
+      return 1;
+    }
+  }
+  wlan_idx = key.radio;
+  vwlan_idx = key.slot;
+  return apmib_set(key.item->id, v) && apmib_update(0) ? 0 : 1;
 }
 
 }  // namespace
@@ -23,16 +73,18 @@ int usage() {
 int main(int argc, char **argv) {
   if (argc < 2) return usage();
   std::string_view cmd = argv[1];
-  if (!apmib_init()) {
-    // A missing store file starts empty; anything else is an error.
-    FILE *f = std::fopen(apmib::store_path(), "a");
-    if (!f || std::fclose(f) != 0 || !apmib_init()) {
-      std::fprintf(stderr, "apmib: cannot open %s\n", apmib::store_path());
+  const char *path = apmib::store_path();
+  if (cmd == "show" && argc == 2) {
+    size_t len = 0;
+    char *text = nullptr;
+    if (::access(path, F_OK) == 0 && !apmib::read_file(path, g_table)) {
+      std::fprintf(stderr, "apmib: cannot read %s\n", path);
       return 1;
     }
-  }
-  if (cmd == "show") {
-    return apmib::dump(1) ? 0 : 1;
+    text = apmib::render(g_table, &len);
+    bool ok = text && std::fwrite(text, 1, len, stdout) == len;
+    std::free(text);
+    return ok ? 0 : 1;
   }
   if (argc < 3) return usage();
   apmib::Key key;
@@ -40,35 +92,18 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "apmib: unknown item %s\n", argv[2]);
     return 1;
   }
-  if (cmd == "get") {
-    uint8_t v[apmib::kMaxValue];
-    bool bad = false;
+  if (cmd == "get" && argc == 3) {
+    if (!apmib::read_file(path, g_table)) return 1;
+    const apmib::Value *v = apmib::slot_of(g_table, key);
     char text[apmib::kMaxValue * 4 + 8];
-    if (!apmib::get_slot(key, v, &bad) || apmib::format_value(*key.item, v, text, sizeof text) < 0) return 1;
-    std::printf("%s%s\n", bad ? "!" : "", text);
+    if (!v || apmib::format_value(*key.item, v->data, text, sizeof text) < 0) return 1;
+    std::printf("%s%s\n", v->unreadable ? "!" : "", text);
     return 0;
   }
-  if (cmd == "fail" || cmd == "heal") {
-    apmib::mark_unreadable(key, cmd == "fail");
-    return apmib::save(apmib::store_path()) ? 0 : 1;
+  if ((cmd == "fail" || cmd == "heal") && argc == 3) {
+    Marking m{key, cmd == "fail"};
+    return apmib::rewrite(path, mark, &m, nullptr) ? 0 : 1;
   }
-  if (cmd == "set" && argc == 4) {
-    uint8_t v[apmib::kMaxValue];
-    bool ok;
-    if (key.item->kind == apmib::Kind::Text) {
-      std::memset(v, 0, sizeof v);
-      size_t n = std::strlen(argv[3]);
-      ok = n < key.item->size;
-      if (ok) std::memcpy(v, argv[3], n);
-    } else {
-      ok = apmib::parse_value(*key.item, argv[3], v);
-    }
-    if (!ok) {
-      std::fprintf(stderr, "apmib: bad value for %s\n", key.item->name);
-      return 1;
-    }
-    apmib::set_slot(key, v);
-    return apmib::save(apmib::store_path()) ? 0 : 1;
-  }
+  if (cmd == "set" && argc == 4) return set(key, argv[3]);
   return usage();
 }

@@ -1,444 +1,62 @@
-// Configuration store stand-in: schema, store file text form, in-memory values, atomic commit.
-#include "platform/apmib/store.h"
-
-#include <arpa/inet.h>
-#include <charconv>
-#include <cstdio>
+// Configuration store stand-in, the library's calls: each process works on a copy of the store
+// loaded by apmib_init, and a commit writes back only the values this process set, over the file
+// as it is at that moment, so changes that other processes committed meanwhile survive.
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "brimlib.h"
-#include "brimlib/common/unique_fd.h"
+#include "platform/apmib/store.h"
 
 namespace apmib {
 namespace {
 
-constexpr Item kItems[] = {
-    {3, "WLAN_WEP", Kind::Int, 4, true},
-    {4, "WLAN_WEP64_KEY1", Kind::Bytes, 5, true},
-    {5, "WLAN_WEP64_KEY2", Kind::Bytes, 5, true},
-    {6, "WLAN_WEP64_KEY3", Kind::Bytes, 5, true},
-    {7, "WLAN_WEP64_KEY4", Kind::Bytes, 5, true},
-    {8, "WLAN_WEP128_KEY1", Kind::Bytes, 13, true},
-    {9, "WLAN_WEP128_KEY2", Kind::Bytes, 13, true},
-    {10, "WLAN_WEP128_KEY3", Kind::Bytes, 13, true},
-    {11, "WLAN_WEP128_KEY4", Kind::Bytes, 13, true},
-    {12, "WLAN_WEP_KEY_TYPE", Kind::Int, 4, true},
-    {13, "WLAN_WEP_DEFAULT_KEY", Kind::Int, 4, true},
-    {20, "WLAN_AUTH_TYPE", Kind::Int, 4, true},
-    {22, "WLAN_DISABLED", Kind::Int, 4, true},
-    {25, "WLAN_ENCRYPT", Kind::Int, 4, true},
-    {29, "WLAN_WPA_CIPHER_SUITE", Kind::Int, 4, true},
-    {30, "WLAN_WPA_PSK", Kind::Text, 65, true},
-    {38, "WLAN_WPA2_CIPHER_SUITE", Kind::Int, 4, true},
-    {74, "WLAN_BAND", Kind::Int, 4, true},
-    {103, "WAN_DEFAULT_GATEWAY", Kind::Ip, 4, false},
-    {104, "WAN_DHCP", Kind::Int, 4, false},
-    {170, "IP_ADDR", Kind::Ip, 4, false},
-    {171, "SUBNET_MASK", Kind::Ip, 4, false},
-    {173, "DHCP", Kind::Int, 4, false},
-    {192, "OP_MODE", Kind::Int, 4, false},
-    {193, "WISP_WAN_ID", Kind::Int, 4, false},
-    {198, "HOST_NAME", Kind::Text, 32, false},
-    {250, "REPEATER_ENABLED1", Kind::Int, 4, false},
-    {252, "REPEATER_ENABLED2", Kind::Int, 4, false},
-    {270, "WLAN_WSC_METHOD", Kind::Int, 4, true},
-    {272, "WLAN_WSC_CONFIGURED", Kind::Int, 4, true},
-    {274, "WLAN_WSC_AUTH", Kind::Int, 4, true},
-    {275, "WLAN_WSC_ENC", Kind::Int, 4, true},
-    {277, "WLAN_WSC_PSK", Kind::Text, 65, true},
-    {278, "WLAN_WSC_SSID", Kind::Text, 33, true},
-    {281, "WLAN_WSC_CONFIGBYEXTREG", Kind::Int, 4, true},
-    {6002, "WEB_LANGUAGE", Kind::Text, 8, false},
-    {7008, "WAN_LINK_MARK", Kind::Int, 4, false},
-    {18051, "TELNET_ENABLED", Kind::Int, 4, false},
-    {18067, "SUPER_PASSWORD", Kind::Text, 128, false},
-};
-constexpr size_t kItemCount = sizeof(kItems) / sizeof(kItems[0]);
-constexpr size_t kSlotsPerItem = kRadios * kSlots;
-
-struct Value {
-  bool present;     // written to the file on commit
-  bool unreadable;  // reads fail
-  uint8_t data[kMaxValue];
-};
-
-// One value per item and interface; global items use slot 0 only.
-Value g_values[kItemCount][kSlotsPerItem];
+Table g_store;  // this process's copy
 bool g_open = false;
 
-constexpr const char *kDefaultStore = "/etc/apmib.store";
 constexpr const char *kDefaultExport = "/var/vz_settings.store";
-constexpr size_t kMaxFile = 1 << 20;
 
-size_t index_of(const Item *it) { return static_cast<size_t>(it - kItems); }
-
-Value *slot_of(const Key &k) {
-  if (!k.item) return nullptr;
-  if (!k.item->per_wlan) return &g_values[index_of(k.item)][0];
-  if (k.radio < 0 || k.radio >= kRadios || k.slot < 0 || k.slot >= kSlots) return nullptr;
-  return &g_values[index_of(k.item)][k.radio * kSlots + k.slot];
-}
-
-Value *resolve(int id) {
+Value *selected(int id) {
   Key k;
   k.item = find_item(id);
-  k.radio = wlan_idx;
+  k.radio = wlan_idx;  // symbols of the process: the library selects the interface
   k.slot = vwlan_idx;
-  return slot_of(k);
+  return slot_of(g_store, k);
 }
 
-bool parse_int(std::string_view s, int &out) {
-  if (s.empty()) return false;
-  auto r = std::from_chars(s.data(), s.data() + s.size(), out, 10);
-  return r.ec == std::errc() && r.ptr == s.data() + s.size();
-}
-
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
-  return s;
-}
-
-int hexval(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// Appends to a bounded output; remembers whether anything was cut.
-struct Out {
-  char *p;
-  size_t cap;
-  size_t n = 0;
-  bool overflow = false;
-  void put(char c) {
-    if (n + 1 < cap) p[n++] = c; else overflow = true;
-  }
-  void put(std::string_view s) {
-    for (char c : s) put(c);
-  }
-  int finish() {
-    if (cap) p[n < cap ? n : cap - 1] = '\0';
-    return overflow ? -1 : static_cast<int>(n);
-  }
-};
-
-bool write_all(int fd, const char *p, size_t n) {
-  while (n > 0) {
-    ssize_t w = ::write(fd, p, n);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      return false;
+bool write_back(Table &fresh, void *) {
+  for (size_t i = 0; i < kItemCount; ++i)
+    for (size_t s = 0; s < kRadios * kSlots; ++s) {
+      const Value &mine = g_store.v[i][s];
+      if (!mine.dirty) continue;
+      // The value is ours; whether reads of it fail is the file's to say.
+      std::memcpy(fresh.v[i][s].data, mine.data, sizeof mine.data);
+      fresh.v[i][s].present = true;
     }
-    p += w;
-    n -= static_cast<size_t>(w);
-  }
   return true;
 }
 
-// Writes `body` to `path` through a temporary file and a rename, so a crash never leaves a
-// torn file behind.
-bool write_atomic(const char *path, const char *body, size_t len) {
-  char tmp[512];
-  int n = std::snprintf(tmp, sizeof tmp, "%s.tmp%d", path, static_cast<int>(::getpid()));
-  if (n < 0 || static_cast<size_t>(n) >= sizeof tmp) return false;
-  brim::unique_fd fd(::open(tmp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-  if (!fd) return false;
-  bool ok = write_all(fd.get(), body, len) && ::fsync(fd.get()) == 0;
-  fd.reset();
-  if (!ok || ::rename(tmp, path) != 0) {
-    ::unlink(tmp);
-    return false;
-  }
-  return true;
-}
-
-// Renders the whole store as text into a heap buffer the caller frees.
-char *render(size_t *len) {
-  size_t cap = 4096 + kItemCount * kSlotsPerItem * (kMaxValue * 4 + 64);
-  char *buf = static_cast<char *>(std::malloc(cap));
-  if (!buf) return nullptr;
-  Out o{buf, cap};
-  o.put("# brim configuration store: KEY = VALUE, one per line; \"!\" before a key makes reads fail\n");
-  for (size_t i = 0; i < kItemCount; ++i) {
-    const Item &it = kItems[i];
-    for (size_t s = 0; s < (it.per_wlan ? kSlotsPerItem : 1); ++s) {
-      const Value &v = g_values[i][s];
-      if (!v.present && !v.unreadable) continue;
-      char key[64], val[kMaxValue * 4 + 8];
-      if (format_key(it, static_cast<int>(s / kSlots), static_cast<int>(s % kSlots), key, sizeof key) < 0 ||
-          format_value(it, v.data, val, sizeof val) < 0)
-        continue;
-      if (v.unreadable) o.put('!');
-      o.put(key);
-      o.put(" = ");
-      o.put(val);
-      o.put('\n');
-    }
-  }
-  *len = o.n;
-  if (o.finish() < 0) {
-    std::free(buf);
-    return nullptr;
-  }
-  return buf;
-}
-
-}  // namespace
-
-const Item *items(size_t *count) {
-  *count = kItemCount;
-  return kItems;
-}
-
-const Item *find_item(int id) {
-  for (const Item &it : kItems)
-    if (it.id == id) return &it;
-  return nullptr;
-}
-
-const Item *find_item(std::string_view name_or_id) {
-  int id;
-  if (parse_int(name_or_id, id)) return find_item(id);
-  for (const Item &it : kItems)
-    if (name_or_id == it.name) return &it;
-  return nullptr;
-}
-
-bool parse_key(std::string_view text, Key &out) {
-  Key k;
-  text = trim(text);
-  if (text.substr(0, 4) == "wlan") {
-    size_t dot = text.find('.');
-    if (dot == std::string_view::npos || dot < 5) return false;
-    std::string_view ifname = text.substr(0, dot);
-    text.remove_prefix(dot + 1);
-    char r = ifname[4];
-    if (r < '0' || r >= '0' + kRadios) return false;
-    k.radio = r - '0';
-    std::string_view rest = ifname.substr(5);
-    if (rest.empty()) {
-      k.slot = 0;
-    } else if (rest == "-vxd") {
-      k.slot = 5;
-    } else if (rest.size() == 4 && rest.substr(0, 3) == "-va" && rest[3] >= '0' && rest[3] <= '4') {
-      k.slot = rest[3] - '0' + 1;
-    } else {
-      return false;
-    }
-    k.item = find_item(text);
-    if (!k.item || !k.item->per_wlan) return false;
-  } else {
-    k.item = find_item(text);
-    if (!k.item) return false;
-    // A wireless item without an interface means the root interface of radio 0.
-  }
-  out = k;
-  return true;
-}
-
-int format_key(const Item &item, int radio, int slot, char *out, size_t cap) {
-  int n;
-  if (!item.per_wlan)
-    n = std::snprintf(out, cap, "%s", item.name);
-  else if (slot == 0)
-    n = std::snprintf(out, cap, "wlan%d.%s", radio, item.name);
-  else if (slot == 5)
-    n = std::snprintf(out, cap, "wlan%d-vxd.%s", radio, item.name);
-  else
-    n = std::snprintf(out, cap, "wlan%d-va%d.%s", radio, slot - 1, item.name);
-  return (n < 0 || static_cast<size_t>(n) >= cap) ? -1 : n;
-}
-
-bool parse_value(const Item &item, std::string_view text, uint8_t (&out)[kMaxValue]) {
-  std::memset(out, 0, sizeof out);
-  text = trim(text);
-  switch (item.kind) {
-    case Kind::Int: {
-      int v;
-      if (!parse_int(text, v)) return false;
-      int32_t w = v;
-      std::memcpy(out, &w, 4);
-      return true;
-    }
-    case Kind::Ip: {
-      char buf[16] = {};
-      if (text.size() >= sizeof buf) return false;
-      std::memcpy(buf, text.data(), text.size());
-      struct in_addr a;
-      if (::inet_pton(AF_INET, buf, &a) != 1) return false;
-      std::memcpy(out, &a.s_addr, 4);  // network byte order, as stored on the router
-      return true;
-    }
-    case Kind::Bytes: {
-      if (text.size() != static_cast<size_t>(item.size) * 2) return false;
-      for (size_t i = 0; i < item.size; ++i) {
-        int hi = hexval(text[2 * i]), lo = hexval(text[2 * i + 1]);
-        if (hi < 0 || lo < 0) return false;
-        out[i] = static_cast<uint8_t>(hi * 16 + lo);
-      }
-      return true;
-    }
-    case Kind::Text: {
-      if (text.size() < 2 || text.front() != '"' || text.back() != '"') return false;
-      text = text.substr(1, text.size() - 2);
-      size_t n = 0;
-      for (size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if (c == '"') return false;
-        if (c == '\\') {
-          if (++i >= text.size()) return false;
-          switch (text[i]) {
-            case '\\': c = '\\'; break;
-            case '"': c = '"'; break;
-            case 'n': c = '\n'; break;
-            case 'r': c = '\r'; break;
-            case 't': c = '\t'; break;
-            case 'x': {
-              if (i + 2 >= text.size()) return false;
-              int hi = hexval(text[i + 1]), lo = hexval(text[i + 2]);
-              if (hi < 0 || lo < 0 || (hi == 0 && lo == 0)) return false;
-              c = static_cast<char>(hi * 16 + lo);
-              i += 2;
-              break;
-            }
-            default: return false;
-          }
-        }
-        if (n + 1 >= item.size) return false;  // longer than the item holds
-        out[n++] = static_cast<uint8_t>(c);
-      }
-      return true;
-    }
-  }
-  return false;
-}
-
-int format_value(const Item &item, const uint8_t *value, char *out, size_t cap) {
-  Out o{out, cap};
-  char tmp[32];
-  switch (item.kind) {
-    case Kind::Int: {
-      int32_t v;
-      std::memcpy(&v, value, 4);
-      std::snprintf(tmp, sizeof tmp, "%d", static_cast<int>(v));
-      o.put(tmp);
-      break;
-    }
-    case Kind::Ip: {
-      char buf[INET_ADDRSTRLEN];
-      ::inet_ntop(AF_INET, value, buf, sizeof buf);
-      o.put(buf);
-      break;
-    }
-    case Kind::Bytes:
-      for (size_t i = 0; i < item.size; ++i) {
-        std::snprintf(tmp, sizeof tmp, "%02x", value[i]);
-        o.put(tmp);
-      }
-      break;
-    case Kind::Text:
-      o.put('"');
-      for (size_t i = 0; i + 1 < item.size && value[i]; ++i) {
-        unsigned char c = value[i];
-        if (c == '\\' || c == '"') {
-          o.put('\\');
-          o.put(static_cast<char>(c));
-        } else if (c == '\n') {
-          o.put("\\n");
-        } else if (c == '\r') {
-          o.put("\\r");
-        } else if (c == '\t') {
-          o.put("\\t");
-        } else if (c < 0x20 || c == 0x7f) {
-          std::snprintf(tmp, sizeof tmp, "\\x%02x", c);
-          o.put(tmp);
-        } else {
-          o.put(static_cast<char>(c));
-        }
-      }
-      o.put('"');
-      break;
-  }
-  return o.finish();
-}
-
-Line parse_line(std::string_view text) {
-  Line l;
-  text = trim(text);
-  if (text.empty() || text.front() == '#') return l;
-  l.kind = LineKind::Bad;
-  if (text.front() == '!') {
-    l.unreadable = true;
-    text.remove_prefix(1);
-  }
-  size_t eq = text.find('=');
-  std::string_view key = eq == std::string_view::npos ? text : text.substr(0, eq);
-  if (!parse_key(key, l.key)) return l;
-  if (eq != std::string_view::npos) {
-    if (!parse_value(*l.key.item, text.substr(eq + 1), l.value)) return l;
-    l.has_value = true;
-  } else if (!l.unreadable) {
-    return l;  // a readable item needs a value
-  }
-  l.kind = LineKind::Entry;
-  return l;
-}
-
-const char *store_path() {
-  const char *p = std::getenv("APMIB_STORE");
-  return (p && *p) ? p : kDefaultStore;
-}
-
-bool mark_unreadable(const Key &key, bool unreadable) {
-  Value *v = slot_of(key);
-  if (!v) return false;
-  v->unreadable = unreadable;
-  return true;
-}
-
-bool get_slot(const Key &key, uint8_t (&out)[kMaxValue], bool *unreadable) {
-  Value *v = slot_of(key);
-  if (!v) return false;
-  std::memcpy(out, v->data, kMaxValue);
-  if (unreadable) *unreadable = v->unreadable;
-  return true;
-}
-
-bool set_slot(const Key &key, const uint8_t *value) {
-  Value *v = slot_of(key);
-  if (!v) return false;
-  std::memset(v->data, 0, sizeof v->data);
-  const Item &it = *key.item;
-  if (it.kind == Kind::Text) {
-    size_t n = ::strnlen(reinterpret_cast<const char *>(value), it.size - 1u);
-    std::memcpy(v->data, value, n);
-  } else {
-    std::memcpy(v->data, value, it.size);
-  }
-  v->present = true;
-  return true;
-}
-
-bool save(const char *path) {
+bool write_table(const char *path, const Table &t) {
   size_t len = 0;
-  char *body = render(&len);
-  if (!body) return false;
-  bool ok = write_atomic(path, body, len);
+  char *body = render(t, &len);
+  bool ok = body && write_atomic(path, body, len, false);
   std::free(body);
   return ok;
 }
 
+}  // namespace
+
 bool dump(int fd) {
   size_t len = 0;
-  char *body = render(&len);
-  if (!body) return false;
-  bool ok = write_all(fd, body, len);
+  char *body = render(g_store, &len);
+  bool ok = body != nullptr;
+  for (size_t done = 0; ok && done < len;) {
+    ssize_t w = ::write(fd, body + done, len - done);
+    if (w < 0 && errno == EINTR) continue;
+    ok = w > 0;
+    if (ok) done += static_cast<size_t>(w);
+  }
   std::free(body);
   return ok;
 }
@@ -450,47 +68,14 @@ using namespace apmib;
 extern "C" {
 
 int apmib_init(void) {
-  const char *path = store_path();
-  brim::unique_fd fd(::open(path, O_RDONLY | O_CLOEXEC));
-  if (!fd) return 0;
-  char *buf = static_cast<char *>(std::malloc(kMaxFile));
-  if (!buf) return 0;
-  size_t len = 0;
-  for (;;) {
-    ssize_t r = ::read(fd.get(), buf + len, kMaxFile - len);
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) break;
-    len += static_cast<size_t>(r);
-    if (len == kMaxFile) break;
-  }
-  std::memset(g_values, 0, sizeof g_values);
-  std::string_view all(buf, len);
-  int lineno = 0;
-  while (!all.empty()) {
-    size_t nl = all.find('\n');
-    std::string_view line = all.substr(0, nl);
-    all.remove_prefix(nl == std::string_view::npos ? all.size() : nl + 1);
-    ++lineno;
-    Line l = parse_line(line);
-    if (l.kind == LineKind::Bad) {
-      std::fprintf(stderr, "apmib: %s:%d: line ignored\n", path, lineno);
-      continue;
-    }
-    if (l.kind != LineKind::Entry) continue;
-    Value *v = slot_of(l.key);
-    if (l.has_value) set_slot(l.key, l.value);
-    v->unreadable = l.unreadable;
-    v->present = true;
-  }
-  std::free(buf);
-  g_open = true;
-  return 1;
+  g_open = read_file(store_path(), g_store);
+  return g_open ? 1 : 0;
 }
 
 int apmib_get(int id, void *value) {
   if (!g_open || value == nullptr) return 0;
   const Item *it = find_item(id);
-  Value *v = resolve(id);
+  Value *v = selected(id);
   if (!it || !v || v->unreadable) return 0;
   size_t n = it->size;
   if (it->kind == Kind::Text) n = ::strnlen(reinterpret_cast<const char *>(v->data), it->size - 1u) + 1;
@@ -500,23 +85,25 @@ int apmib_get(int id, void *value) {
 
 int apmib_set(int id, void *value) {
   if (!g_open || value == nullptr) return 0;
-  Key k;
-  k.item = find_item(id);
-  k.radio = wlan_idx;
-  k.slot = vwlan_idx;
-  return set_slot(k, static_cast<const uint8_t *>(value)) ? 1 : 0;
+  const Item *it = find_item(id);
+  Value *v = selected(id);
+  if (!it || !v) return 0;
+  set_value(*v, *it, static_cast<const uint8_t *>(value));
+  v->dirty = true;
+  return 1;
 }
 
 int apmib_update(int type) {
-  (void)type;  // every kind commits the whole store
+  (void)type;  // every kind commits
   if (!g_open) return 0;
-  return save(store_path()) ? 1 : 0;
+  // Afterwards this process sees the store as committed, other processes' changes included.
+  return rewrite(store_path(), write_back, nullptr, &g_store) ? 1 : 0;
 }
 
 int save_vz_to_file(void) {
   if (!g_open) return 0;
   const char *p = std::getenv("APMIB_EXPORT");
-  return save((p && *p) ? p : kDefaultExport) ? 1 : 0;
+  return write_table((p && *p) ? p : kDefaultExport, g_store) ? 1 : 0;
 }
 
 }  // extern "C"

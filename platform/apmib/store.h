@@ -1,6 +1,6 @@
-// Configuration store stand-in: the schema, the text form of the store file, and the
-// in-memory values behind apmib_get/apmib_set. The closed store library is not available
-// off the router; this one keeps exactly its calls and value forms.
+// Configuration store stand-in: the schema, the text form of the store file, and tables of
+// values. The closed store library is not available off the router; this one keeps exactly its
+// calls and value forms.
 #pragma once
 
 #include <cstddef>
@@ -53,13 +53,42 @@ struct Line {
 };
 Line parse_line(std::string_view text);
 
-// The stand-in's own extras, for the command-line tool and the tests.
+// Every value of one store: one per item and interface (global items use slot 0 only).
+struct Value {
+  bool present;     // written to the file
+  bool unreadable;  // reads fail ("!" before the key)
+  bool dirty;       // set by this process since its last commit
+  uint8_t data[kMaxValue];
+};
+constexpr size_t kItemCount = 39;
+struct Table {
+  Value v[kItemCount][kRadios * kSlots];
+};
+// The value of `key` in `t`; nullptr for an interface out of range.
+Value *slot_of(Table &t, const Key &key);
+// Stores `value` in the form of the item (texts cut to fit); marks the value present.
+void set_value(Value &v, const Item &it, const uint8_t *value);
+
+// A whole store file's text into `t` (cleared first). Bad lines are skipped and named on stderr
+// with `name` and their line number.
+void load(std::string_view text, Table &t, const char *name);
+// The text form of `t`, in a heap buffer the caller frees; nullptr when out of memory.
+char *render(const Table &t, size_t *len);
+// Reads the store file at `path` into `t`; false when it cannot be read.
+bool read_file(const char *path, Table &t);
+// Replaces `path` by `body` through a temporary file and a rename: never a torn file. `locked`:
+// the caller holds the store's lock (see rewrite).
+bool write_atomic(const char *path, const char *body, size_t len, bool locked);
+// Changes the store file at `path` under an exclusive lock on it: reads the file afresh into a
+// table, lets `edit` change it, then replaces the file atomically. Concurrent rewrites run one
+// after the other, each over the result of the one before. On success the table written is copied
+// to `result` (when given). false, with the file left as it was, when any step fails or `edit`
+// returns false.
+bool rewrite(const char *path, bool (*edit)(Table &fresh, void *ctx), void *ctx, Table *result);
+// The store file: APMIB_STORE, or /etc/apmib.store.
 const char *store_path();
-bool mark_unreadable(const Key &key, bool unreadable);
-bool get_slot(const Key &key, uint8_t (&out)[kMaxValue], bool *unreadable);
-bool set_slot(const Key &key, const uint8_t *value);
-bool save(const char *path);
-// Writes the store's text form to an open descriptor (for "apmib show").
+
+// This process's copy of the store, as loaded by apmib_init, in its text form (for tests).
 bool dump(int fd);
 
 }  // namespace apmib

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "brimlib.h"
-#include "platform/apmib/apmib_ids.h"
+#include "brimlib/config/item_ids.h"
 #include "platform/apmib/store.h"
 #include "tests/support/mqtt_broker.h"
 #include "tests/support/sandbox_env.h"

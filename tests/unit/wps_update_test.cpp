@@ -7,7 +7,7 @@
 #include <string>
 
 #include "brimlib.h"
-#include "platform/apmib/apmib_ids.h"
+#include "brimlib/config/item_ids.h"
 #include "tests/support/store_file.h"
 
 namespace {

@@ -1,4 +1,4 @@
-// Item ids of the configuration store that the system reads or writes.
+// Item ids of the configuration store that the library reads or writes (the store is the vendor's).
 #pragma once
 
 enum brim_mib_id : int {
