@@ -1,6 +1,7 @@
 // The configuration store stand-in and the library's calls on it.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,7 +13,7 @@
 #include <string>
 
 #include "brimlib.h"
-#include "platform/apmib/apmib_ids.h"
+#include "brimlib/config/item_ids.h"
 #include "platform/apmib/store.h"
 
 namespace {
@@ -135,6 +136,111 @@ TEST_F(Store, UpdateWebExportsOnlyForKindFourAndOnlyAfterACommit) {
   std::ifstream f(exported);
   const std::string all((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
   EXPECT_NE(all.find("OP_MODE = 1"), std::string::npos) << all;
+}
+
+// Runs `count` steps in a child process, one at a time, each when the parent says so.
+class Stepper {
+ public:
+  template <class F>
+  Stepper(int count, F step) {
+    if (pipe(go_) != 0 || pipe(done_) != 0) std::abort();
+    pid_ = fork();
+    if (pid_ == 0) {
+      char c;
+      for (int i = 0; i < count; ++i) {
+        if (read(go_[0], &c, 1) != 1) _exit(2);
+        step(i);
+        if (write(done_[1], &c, 1) != 1) _exit(2);
+      }
+      _exit(0);
+    }
+  }
+  ~Stepper() {
+    for (int fd : {go_[0], go_[1], done_[0], done_[1]}) close(fd);
+  }
+  void next() {
+    char c = 's';
+    ASSERT_EQ(write(go_[1], &c, 1), 1);
+    ASSERT_EQ(read(done_[0], &c, 1), 1);
+  }
+  int finish() {
+    int status = -1;
+    waitpid(pid_, &status, 0);
+    return status;
+  }
+
+ private:
+  int go_[2], done_[2];
+  pid_t pid_ = -1;
+};
+
+// Two processes load, set an item each and commit, in every order their steps can interleave: a
+// commit never undoes the other's change, whether it was committed before this process loaded,
+// between its load and its commit, or not yet.
+TEST_F(Store, CommitsOfTwoProcessesInEveryInterleavingKeepBothChanges) {
+  for (int order = 0; order < 64; ++order) {
+    if (__builtin_popcount(order) != 3) continue;  // 3 steps each: 20 interleavings
+    write("OP_MODE = 0\nTELNET_ENABLED = 0\n");
+    auto steps = [](int id, int32_t value) {
+      return [id, value](int i) {
+        int32_t v = value;
+        if (i == 0 && !apmib_init()) _exit(3);
+        if (i == 1) apmib_set(id, &v);
+        if (i == 2 && !apmib_update(1)) _exit(4);
+      };
+    };
+    Stepper a(3, steps(MIB_OP_MODE, 2)), b(3, steps(MIB_TELNET_ENABLED, 1));
+    for (int bit = 0; bit < 6; ++bit) (order >> bit & 1 ? a : b).next();
+    ASSERT_EQ(a.finish(), 0);
+    ASSERT_EQ(b.finish(), 0);
+    ASSERT_NE(apmib_init(), 0);
+    EXPECT_EQ(get_int(MIB_OP_MODE), 2) << "order " << order;
+    EXPECT_EQ(get_int(MIB_TELNET_ENABLED), 1) << "order " << order;
+  }
+}
+
+// N processes commit M times each, all at once, an item of their own and one they share, while
+// this process keeps loading the store: every load is whole, each process's own item ends at its
+// last value, and the shared one holds a value somebody wrote.
+TEST_F(Store, RacingCommitsLoseNothingAndNeverTearTheFile) {
+  constexpr int kProcs = 4, kCommits = 25;
+  write("HOST_NAME = \"start\"\n");
+  pid_t kids[kProcs];
+  for (int p = 0; p < kProcs; ++p) {
+    kids[p] = fork();
+    if (kids[p] == 0) {
+      if (!apmib_init()) _exit(3);
+      wlan_idx = p / 6;
+      vwlan_idx = p % 6;
+      for (int32_t c = 1; c <= kCommits; ++c) {
+        char name[32];
+        std::snprintf(name, sizeof name, "p%d-%d", p, static_cast<int>(c));
+        apmib_set(MIB_WLAN_ENCRYPT, &c);
+        apmib_set(MIB_HOST_NAME, name);
+        if (!apmib_update(1)) _exit(4);
+      }
+      _exit(0);
+    }
+  }
+  testing::internal::CaptureStderr();
+  for (int i = 0; i < 200; ++i) EXPECT_NE(apmib_init(), 0);
+  for (pid_t k : kids) {
+    int status = -1;
+    waitpid(k, &status, 0);
+    EXPECT_EQ(status, 0);
+  }
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << "a load met a torn file";
+  ASSERT_NE(apmib_init(), 0);
+  for (int p = 0; p < kProcs; ++p) {
+    wlan_idx = p / 6;
+    vwlan_idx = p % 6;
+    EXPECT_EQ(get_int(MIB_WLAN_ENCRYPT), kCommits) << "process " << p;
+  }
+  wlan_idx = vwlan_idx = 0;
+  char host[32] = {};
+  ASSERT_EQ(apmib_get(MIB_HOST_NAME, host), 1);
+  EXPECT_EQ(host[0], 'p') << host;
+  EXPECT_EQ(files_in_dir(), 1) << "a temporary file was left behind";
 }
 
 TEST(StoreText, ParserRejectsMalformedInput) {
