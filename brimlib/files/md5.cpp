@@ -32,96 +32,58 @@ inline uint32_t F(uint32_t x, uint32_t y, uint32_t z) { return z ^ (x & (y ^ z))
 inline uint32_t H(uint32_t x, uint32_t y, uint32_t z) { return x ^ y ^ z; }
 inline uint32_t I(uint32_t x, uint32_t y, uint32_t z) { return y ^ (x | ~z); }
 
-template <uint32_t (*Fn)(uint32_t, uint32_t, uint32_t)>
-inline void step(uint32_t &a, uint32_t b, uint32_t c, uint32_t d, uint32_t x, int s, uint32_t t) {
-  // The message word and constant go in first: they do not wait for b, the previous step's result.
-  a += x + t;
-  a += Fn(b, c, d);
-  a = std::rotl(a, s) + b;
-}
+// The per-step constants of RFC 1321, in step order.
+constexpr uint32_t kT[64] = {
+    0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a, 0xa8304613, 0xfd469501,
+    0x698098d8, 0x8b44f7af, 0xffff5bb1, 0x895cd7be, 0x6b901122, 0xfd987193, 0xa679438e, 0x49b40821,
+    0xf61e2562, 0xc040b340, 0x265e5a51, 0xe9b6c7aa, 0xd62f105d, 0x02441453, 0xd8a1e681, 0xe7d3fbc8,
+    0x21e1cde6, 0xc33707d6, 0xf4d50d87, 0x455a14ed, 0xa9e3e905, 0xfcefa3f8, 0x676f02d9, 0x8d2a4c8a,
+    0xfffa3942, 0x8771f681, 0x6d9d6122, 0xfde5380c, 0xa4beea44, 0x4bdecfa9, 0xf6bb4b60, 0xbebfbc70,
+    0x289b7ec6, 0xeaa127fa, 0xd4ef3085, 0x04881d05, 0xd9d4d039, 0xe6db99e5, 0x1fa27cf8, 0xc4ac5665,
+    0xf4292244, 0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
+    0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391};
+constexpr uint8_t kShift[4][4] = {{7, 12, 17, 22}, {5, 9, 14, 20}, {4, 11, 16, 23}, {6, 10, 15, 21}};
 
-// Round 2 as a sum of two disjoint parts, so that only one AND waits for b.
-inline void step_g(uint32_t &a, uint32_t b, uint32_t c, uint32_t d, uint32_t x, int s, uint32_t t) {
-  a += x + t;
-  a += c & ~d;
-  a += b & d;
-  a = std::rotl(a, s) + b;
+// Round 2's function as a sum of two disjoint parts, so that only one AND waits for b.
+inline uint32_t G_free(uint32_t c, uint32_t d) { return c & ~d; }
+
+// One round: 16 steps; the message word of step i is x[(start + stride * i) mod 16]. Each step
+// adds the message word and constant first, as they do not wait for b, the previous step's result.
+// Speed builds unroll the loop, which turns the rotation of a..d into renaming and every index and
+// constant into an immediate; size builds keep it a loop, a quarter of the size.
+#ifdef __OPTIMIZE_SIZE__
+#define BRIM_MD5_UNROLL
+#else
+#define BRIM_MD5_UNROLL _Pragma("GCC unroll 16")
+#endif
+template <int Round>
+inline void round16(uint32_t &a, uint32_t &b, uint32_t &c, uint32_t &d, const uint32_t x[16]) {
+  constexpr int start = Round == 0 ? 0 : Round == 1 ? 1 : Round == 2 ? 5 : 0;
+  constexpr int stride = Round == 0 ? 1 : Round == 1 ? 5 : Round == 2 ? 3 : 7;
+  BRIM_MD5_UNROLL
+  for (int i = 0; i < 16; ++i) {
+    uint32_t t = a + x[(start + stride * i) & 15] + kT[Round * 16 + i];
+    if constexpr (Round == 0) t += F(b, c, d);
+    if constexpr (Round == 1) t += G_free(c, d) + (b & d);
+    if constexpr (Round == 2) t += H(b, c, d);
+    if constexpr (Round == 3) t += I(b, c, d);
+    t = std::rotl(t, kShift[Round][i & 3]) + b;
+    a = d;
+    d = c;
+    c = b;
+    b = t;
+  }
 }
+#undef BRIM_MD5_UNROLL
 
 void transform(uint32_t state[4], const unsigned char block[64]) {
   uint32_t x[16];
   for (int i = 0; i < 16; ++i) x[i] = load_le32(block + 4 * i);
   uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
-
-  // Round 1
-  step<F>(a, b, c, d, x[0], 7, 0xd76aa478);
-  step<F>(d, a, b, c, x[1], 12, 0xe8c7b756);
-  step<F>(c, d, a, b, x[2], 17, 0x242070db);
-  step<F>(b, c, d, a, x[3], 22, 0xc1bdceee);
-  step<F>(a, b, c, d, x[4], 7, 0xf57c0faf);
-  step<F>(d, a, b, c, x[5], 12, 0x4787c62a);
-  step<F>(c, d, a, b, x[6], 17, 0xa8304613);
-  step<F>(b, c, d, a, x[7], 22, 0xfd469501);
-  step<F>(a, b, c, d, x[8], 7, 0x698098d8);
-  step<F>(d, a, b, c, x[9], 12, 0x8b44f7af);
-  step<F>(c, d, a, b, x[10], 17, 0xffff5bb1);
-  step<F>(b, c, d, a, x[11], 22, 0x895cd7be);
-  step<F>(a, b, c, d, x[12], 7, 0x6b901122);
-  step<F>(d, a, b, c, x[13], 12, 0xfd987193);
-  step<F>(c, d, a, b, x[14], 17, 0xa679438e);
-  step<F>(b, c, d, a, x[15], 22, 0x49b40821);
-  // Round 2
-  step_g(a, b, c, d, x[1], 5, 0xf61e2562);
-  step_g(d, a, b, c, x[6], 9, 0xc040b340);
-  step_g(c, d, a, b, x[11], 14, 0x265e5a51);
-  step_g(b, c, d, a, x[0], 20, 0xe9b6c7aa);
-  step_g(a, b, c, d, x[5], 5, 0xd62f105d);
-  step_g(d, a, b, c, x[10], 9, 0x02441453);
-  step_g(c, d, a, b, x[15], 14, 0xd8a1e681);
-  step_g(b, c, d, a, x[4], 20, 0xe7d3fbc8);
-  step_g(a, b, c, d, x[9], 5, 0x21e1cde6);
-  step_g(d, a, b, c, x[14], 9, 0xc33707d6);
-  step_g(c, d, a, b, x[3], 14, 0xf4d50d87);
-  step_g(b, c, d, a, x[8], 20, 0x455a14ed);
-  step_g(a, b, c, d, x[13], 5, 0xa9e3e905);
-  step_g(d, a, b, c, x[2], 9, 0xfcefa3f8);
-  step_g(c, d, a, b, x[7], 14, 0x676f02d9);
-  step_g(b, c, d, a, x[12], 20, 0x8d2a4c8a);
-  // Round 3
-  step<H>(a, b, c, d, x[5], 4, 0xfffa3942);
-  step<H>(d, a, b, c, x[8], 11, 0x8771f681);
-  step<H>(c, d, a, b, x[11], 16, 0x6d9d6122);
-  step<H>(b, c, d, a, x[14], 23, 0xfde5380c);
-  step<H>(a, b, c, d, x[1], 4, 0xa4beea44);
-  step<H>(d, a, b, c, x[4], 11, 0x4bdecfa9);
-  step<H>(c, d, a, b, x[7], 16, 0xf6bb4b60);
-  step<H>(b, c, d, a, x[10], 23, 0xbebfbc70);
-  step<H>(a, b, c, d, x[13], 4, 0x289b7ec6);
-  step<H>(d, a, b, c, x[0], 11, 0xeaa127fa);
-  step<H>(c, d, a, b, x[3], 16, 0xd4ef3085);
-  step<H>(b, c, d, a, x[6], 23, 0x04881d05);
-  step<H>(a, b, c, d, x[9], 4, 0xd9d4d039);
-  step<H>(d, a, b, c, x[12], 11, 0xe6db99e5);
-  step<H>(c, d, a, b, x[15], 16, 0x1fa27cf8);
-  step<H>(b, c, d, a, x[2], 23, 0xc4ac5665);
-  // Round 4
-  step<I>(a, b, c, d, x[0], 6, 0xf4292244);
-  step<I>(d, a, b, c, x[7], 10, 0x432aff97);
-  step<I>(c, d, a, b, x[14], 15, 0xab9423a7);
-  step<I>(b, c, d, a, x[5], 21, 0xfc93a039);
-  step<I>(a, b, c, d, x[12], 6, 0x655b59c3);
-  step<I>(d, a, b, c, x[3], 10, 0x8f0ccc92);
-  step<I>(c, d, a, b, x[10], 15, 0xffeff47d);
-  step<I>(b, c, d, a, x[1], 21, 0x85845dd1);
-  step<I>(a, b, c, d, x[8], 6, 0x6fa87e4f);
-  step<I>(d, a, b, c, x[15], 10, 0xfe2ce6e0);
-  step<I>(c, d, a, b, x[6], 15, 0xa3014314);
-  step<I>(b, c, d, a, x[13], 21, 0x4e0811a1);
-  step<I>(a, b, c, d, x[4], 6, 0xf7537e82);
-  step<I>(d, a, b, c, x[11], 10, 0xbd3af235);
-  step<I>(c, d, a, b, x[2], 15, 0x2ad7d2bb);
-  step<I>(b, c, d, a, x[9], 21, 0xeb86d391);
-
+  round16<0>(a, b, c, d, x);
+  round16<1>(a, b, c, d, x);
+  round16<2>(a, b, c, d, x);
+  round16<3>(a, b, c, d, x);
   state[0] += a;
   state[1] += b;
   state[2] += c;
