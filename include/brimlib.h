@@ -550,6 +550,12 @@ BRIM_API void websSetCfgResponse(struct mosquitto *mosq, const char *topic, cons
                                  const char *reserv);
 /* Calls vz_pub(a, b, c, d) (topic, payload, payload length, QoS) and returns 0 whatever it returns. */
 BRIM_API int safe_vz_pub(intptr_t a, intptr_t b, intptr_t c, intptr_t d);
+/* The request a dispatcher is serving, around the call of its handler: its topic and its MQTT 5
+ * properties (NULL for none), both borrowed until brim_request_end. While it is set, every reply
+ * above to that topic is also published on the request's Response Topic, when it names one, with its
+ * Correlation Data, QoS 0: standard MQTT 5 request/response clients get their answer. */
+BRIM_API void brim_request_begin(const char *topic, const mosquitto_property *props);
+BRIM_API void brim_request_end(void);
 
 /* Append member name/value to the escaped flat JSON object text in `root` (which the caller
  * sizes; start with ""). Every double quote of the text is preceded by a backslash, e.g.

@@ -1,8 +1,11 @@
-// Replies to management requests, published on the request topic followed by "/R".
+// Replies to management requests, published on the request topic followed by "/R", and also on
+// the MQTT 5 Response Topic of the request being served, when it named one.
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include <mqtt_protocol.h>
 
 #include "brimlib.h"
 
@@ -20,19 +23,46 @@ bool reply_topic(const char *topic, char (&out)[kTopicCap]) {
   return true;
 }
 
-// QoS 0, not retained; an empty (or missing) text goes out as a zero-length message.
-int publish_text(struct mosquitto *mosq, const char *topic, const char *text) {
+// The request the dispatcher is serving: borrowed from it for the handler's call.
+const char *g_served_topic;
+const mosquitto_property *g_served_props;
+
+// A standard MQTT 5 client names where it wants the answer, and a value to match it by: answer
+// there too, with that value, when the reply is to the request being served. The "/R" reply
+// stays as it is.
+void answer_response_topic(struct mosquitto *mosq, const char *request, const char *reply, const char *text,
+                           int len) {
+  if (g_served_topic == nullptr || request == nullptr || std::strcmp(request, g_served_topic) != 0) return;
+  char *to = nullptr;
+  if (!mosquitto_property_read_string(g_served_props, MQTT_PROP_RESPONSE_TOPIC, &to, false)) return;
+  void *corr = nullptr;
+  uint16_t corr_len = 0;
+  mosquitto_property *props = nullptr;
+  if (mosquitto_property_read_binary(g_served_props, MQTT_PROP_CORRELATION_DATA, &corr, &corr_len, false))
+    mosquitto_property_add_binary(&props, MQTT_PROP_CORRELATION_DATA, corr, corr_len);
+  if (std::strcmp(to, reply) != 0) mosquitto_publish_v5(mosq, nullptr, to, len, len ? text : nullptr, 0, false, props);
+  mosquitto_property_free_all(&props);
+  std::free(corr);
+  std::free(to);
+}
+
+// QoS 0, not retained, on the reply topic of `request`; an empty (or missing) text goes out as a
+// zero-length message.
+int publish_reply(struct mosquitto *mosq, const char *request, const char *text) {
+  char reply[kTopicCap];
+  if (!reply_topic(request, reply)) return MOSQ_ERR_INVAL;
   size_t len = text ? std::strlen(text) : 0;
   if (len > static_cast<size_t>(INT_MAX)) return MOSQ_ERR_PAYLOAD_SIZE;
   int mid = 0;
-  return mosquitto_publish(mosq, &mid, topic, static_cast<int>(len), len ? text : nullptr, 0, false);
+  int rc = mosquitto_publish(mosq, &mid, reply, static_cast<int>(len), len ? text : nullptr, 0, false);
+  answer_response_topic(mosq, request, reply, text, static_cast<int>(len));
+  return rc;
 }
 
 // Prints `root` with the formatted printer, publishes it on the reply topic, frees both.
 void publish_object(struct mosquitto *mosq, const char *topic, cJSON *root) {
-  char reply[kTopicCap];
   char *text = root ? cJSON_Print(root) : nullptr;
-  if (text != nullptr && reply_topic(topic, reply)) publish_text(mosq, reply, text);
+  if (text != nullptr) publish_reply(mosq, topic, text);
   std::free(text);
   cJSON_Delete(root);
 }
@@ -51,10 +81,18 @@ void add_item(cJSON *root, const char *name, cJSON *item) {
 
 extern "C" {
 
+void brim_request_begin(const char *topic, const mosquitto_property *props) {
+  g_served_topic = topic;
+  g_served_props = props;
+}
+
+void brim_request_end(void) {
+  g_served_topic = nullptr;
+  g_served_props = nullptr;
+}
+
 int websGetCfgResponse(struct mosquitto *mosq, const char *topic, const char *value) {
-  char reply[kTopicCap];
-  if (!reply_topic(topic, reply)) return MOSQ_ERR_INVAL;
-  return publish_text(mosq, reply, value);
+  return publish_reply(mosq, topic, value);
 }
 
 void websErrorResponse(struct mosquitto *mosq, const char *topic, const char *msg) {

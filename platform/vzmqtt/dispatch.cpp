@@ -115,7 +115,9 @@ int load_modules(const char *dir) {
   return loaded;
 }
 
-void dispatch_message(struct mosquitto *mosq, const char *topic, const void *body, size_t len) {
+namespace {
+
+void serve(struct mosquitto *mosq, const char *topic, const void *body, size_t len) {
   const struct brim_hook *hook = nullptr;
   cJSON *request = nullptr;
   Verdict v = examine(topic, body, len, &hook, &request);
@@ -152,6 +154,15 @@ void dispatch_message(struct mosquitto *mosq, const char *topic, const void *bod
   }
   std::fprintf(stderr, "brim_sub: %s: %s\n", topic, why);
   websErrorResponse(mosq, topic, why);
+}
+
+}  // namespace
+
+void dispatch_message(struct mosquitto *mosq, const char *topic, const void *body, size_t len,
+                      const mosquitto_property *props) {
+  brim_request_begin(topic, props);
+  serve(mosq, topic, body, len);
+  brim_request_end();
 }
 
 }  // namespace brim

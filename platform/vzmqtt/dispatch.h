@@ -43,6 +43,8 @@ const char *module_dir();
 
 // Handles one received message: dispatches it, or answers with websErrorResponse on
 // topic + "/R" (and one line on stderr) when it cannot. Reply topics are ignored silently.
-void dispatch_message(struct mosquitto *mosq, const char *topic, const void *body, size_t len);
+// `props` (MQTT 5, may be nullptr): a Response Topic there is answered too (brim_request_begin).
+void dispatch_message(struct mosquitto *mosq, const char *topic, const void *body, size_t len,
+                      const mosquitto_property *props = nullptr);
 
 }  // namespace brim

@@ -23,9 +23,9 @@ void on_connect(struct mosquitto *m, void *obj, int rc) {
     mosquitto_subscribe_v5(m, nullptr, static_cast<SubState *>(obj)->filter, 0, MQTT_SUB_OPT_NO_LOCAL, nullptr);
 }
 
-void on_message(struct mosquitto *m, void *, const struct mosquitto_message *msg) {
+void on_message(struct mosquitto *m, void *, const struct mosquitto_message *msg, const mosquitto_property *props) {
   if (msg == nullptr || msg->payloadlen < 0) return;
-  dispatch_message(m, msg->topic, msg->payload, static_cast<size_t>(msg->payloadlen));
+  dispatch_message(m, msg->topic, msg->payload, static_cast<size_t>(msg->payloadlen), props);
 }
 
 }  // namespace
@@ -44,7 +44,7 @@ int run_subscriber(const char *host, int port, const char *filter) {
   mosquitto_int_option(m, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
   mosquitto_int_option(m, MOSQ_OPT_TCP_NODELAY, 1);
   mosquitto_connect_callback_set(m, on_connect);
-  mosquitto_message_callback_set(m, on_message);
+  mosquitto_message_v5_callback_set(m, on_message);
   mosquitto_reconnect_delay_set(m, 1, 5, false);
   for (;;) {
     if (mosquitto_connect(m, host, port, 30) != MOSQ_ERR_SUCCESS) {

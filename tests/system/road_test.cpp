@@ -176,6 +176,28 @@ TEST_F(Road, HandlerGetsTheParsedRequest) {
   EXPECT_EQ(ask("echo", "{}"), "{}");  // a one-level topic names its hook too
 }
 
+// A standard MQTT 5 client (mosquitto_rr, as a new user would try) gets its answer on the Response
+// Topic it names, with its Correlation Data; failures too. The "/R" reply is still sent.
+TEST_F(Road, StandardRequestResponseClientsGetTheirAnswer) {
+  ASSERT_EQ(ask("rr/echo", "{}", true), "{}");
+  size_t from = client_->received().size();
+  const struct {
+    const char *topic, *body, *want;
+  } cases[] = {
+      {"rr/echo", R"({"a":1})", R"(req-42|me/answers|{"a":1})"},
+      {"rr/bad/echo", "[1]", "req-42|me/answers|{\n\t\"success\":\tfalse,\n\t\"error\":\t\"request body is not a JSON object\"\n}"},
+  };
+  for (const auto &c : cases) {
+    CmdResult rr = run_shell(std::string("mosquitto_rr -h 127.0.0.1 -W 5 -e me/answers -D publish correlation-data req-42 "
+                                         "-F '%D|%t|%p' -t ") + c.topic + " -m '" + c.body + "'");
+    EXPECT_EQ(rr.status, 0) << c.topic;
+    EXPECT_EQ(trimmed(rr.output), c.want) << c.topic;
+  }
+  for (int i = 0; i < 250 && find("rr/bad/echo/R", from) < 0; ++i) client_->serve_a_little();
+  EXPECT_GE(find("rr/echo/R", from), 0);
+  EXPECT_GE(find("rr/bad/echo/R", from), 0);
+}
+
 TEST_F(Road, HostNameChangeIsStoredAndWrittenToHosts) {
   std::string reply = ask("router/set_hostname", R"({"hostname":"road-test.1","wtime":30,"reserv":"r"})", true);
   cJSON *o = cJSON_Parse(reply.c_str());
