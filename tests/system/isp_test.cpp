@@ -2,9 +2,11 @@
 // network namespace, where dnsmasq hands out leases, and the firmware's DHCP client (busybox
 // udhcpc) has one before the tests start. The WAN state functions then see a real lease, the
 // route and name server it brought, the router's Ethernet driver (platform/ethdriver) answers
-// the link from eth1's carrier, and the connection time counts. Run by ctest as system_isp.
+// the link from eth1's carrier, and the connection time counts; a cable pulled at the ISP's end
+// or a lease given back is no connection. Run by ctest as system_isp.
 #include <gtest/gtest.h>
 #include <mosquitto.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cJSON.h>
@@ -53,14 +55,19 @@ class Isp : public SandboxTest {
     get_wan_connect_status(buf);
     return buf;
   }
-  // Polls (at most about limit_ms) until the connection time file's first word satisfies `ok`.
-  template <class Ok>
-  static bool wait_for_wanconnect(Ok ok, int limit_ms = 3000) {
+  // Polls (at most about limit_ms) until `done` holds.
+  template <class Done>
+  static bool wait_until(Done done, int limit_ms = 3000) {
     for (int waited = 0; waited <= limit_ms; waited += 50) {
-      if (ok(std::atoi(read_file("/var/wanconnect").c_str()))) return true;
+      if (done()) return true;
       usleep(50 * 1000);
     }
     return false;
+  }
+  // ... until the connection time file's first word satisfies `ok`.
+  template <class Ok>
+  static bool wait_for_wanconnect(Ok ok) {
+    return wait_until([&ok] { return ok(std::atoi(read_file("/var/wanconnect").c_str())); });
   }
 };
 
@@ -141,6 +148,7 @@ TEST_F(Isp, StatusReplyShowsTheConnectedWan) {
 // time; back up, link and connection again, the time counting from 0 once more.
 TEST_F(Isp, FarEndDownIsNoLinkAndBackUpIsLinkAgain) {
   const std::string ip = getWanIp();
+  ASSERT_TRUE(wait_for_wanconnect([](int s) { return s >= 1; })) << "the connection time does not count";
   ASSERT_EQ(isp_port("down"), 0);
   EXPECT_LT(get_wan_link_status("eth1"), 0);
   EXPECT_EQ(checkWanStatus(), 0);
@@ -153,6 +161,27 @@ TEST_F(Isp, FarEndDownIsNoLinkAndBackUpIsLinkAgain) {
   EXPECT_EQ(connect_status(), "connected");
   EXPECT_TRUE(wait_for_wanconnect([](int s) { return s >= 1; })) << "the connection time did not count again";
   EXPECT_EQ(getWanIp(), ip);  // the same lease, renewed
+}
+
+// A lease given back (the client's SIGUSR2) is no connection: the address and route go and the
+// time stops. Asked for again (SIGUSR1), a lease comes back and the time starts from 0.
+TEST_F(Isp, ReleasedLeaseIsNoConnectionUntilTheNextOne) {
+  const int pid = getPid("/etc/udhcpc/udhcpc-eth1.pid");
+  ASSERT_GT(pid, 0);
+  ASSERT_EQ(kill(pid, SIGUSR2), 0);
+  ASSERT_TRUE(wait_until([] { return isDhcpClientExist() == 0; })) << "the address stayed";
+  EXPECT_STREQ(getWanIp(), "0.0.0.0");
+  EXPECT_STREQ(getWanGateway(), "0.0.0.0");
+  EXPECT_EQ(get_wan_link_status("eth1"), 0);  // the cable is still in
+  EXPECT_EQ(connect_status(), "disconnected");
+  EXPECT_EQ(std::atoi(read_file("/var/wanconnect").c_str()), 0);
+
+  ASSERT_EQ(kill(pid, SIGUSR1), 0);
+  // The client's script sets the address first, then the route.
+  ASSERT_TRUE(wait_until([] { return std::strcmp(getWanGateway(), kGateway) == 0; })) << "no new lease";
+  EXPECT_EQ(checkWanStatus(), 1);
+  EXPECT_EQ(std::string(getWanIp()).rfind("100.64.", 0), 0u);
+  EXPECT_LE(std::atoi(read_file("/var/wanconnect").c_str()), 1);
 }
 
 }  // namespace
