@@ -30,8 +30,8 @@ static void add_number(cJSON *obj, const char *name, double value) {
   if (item != NULL && !cJSON_AddItemToObject(obj, name, item)) cJSON_Delete(item);
 }
 
-/* {"lan_ip", "lan_netmask", "wan_if", "wan_ip", "wan_connected", "wan_link_time", "op_mode",
- *  "uptime", "dns": [...]}; link time and uptime as "days;hours;minutes;seconds". */
+/* {"lan_ip", "lan_netmask", "wan_if", "wan_ip", "wan_gateway", "wan_connected", "wan_link_time",
+ *  "op_mode", "uptime", "dns": [...]}; link time and uptime as "days;hours;minutes;seconds". */
 static void status(struct mosquitto *mosq, const char *topic, cJSON *request) {
   char lan_ip[32], lan_mask[32], wan_if[20], link_time[32];
   cJSON *reply = cJSON_CreateObject();
@@ -58,6 +58,7 @@ static void status(struct mosquitto *mosq, const char *topic, cJSON *request) {
   add_text(reply, "lan_netmask", getLanNetmask(lan_mask));
   add_text(reply, "wan_if", wan_if);
   add_text(reply, "wan_ip", getWanIp());
+  add_text(reply, "wan_gateway", getWanGateway());
   /* checkWanStatus judges the repeater link of mode 2; the wired modes are checkEthStatus's. */
   add_bool(reply, "wan_connected", mode == OPMODE_WIRELESS_WAN ? checkWanStatus() : checkEthStatus());
   add_text(reply, "wan_link_time", link_time);

@@ -11,6 +11,8 @@ ninja -C build-bench -j"$(nproc)" >/dev/null
 for b in build-bench/bench/*_bench; do
   [ -x "$b" ] && "$b"
 done
+# The sandbox's own start, with and without its ISP, measured from the host.
+bash bench/sandbox_start.sh build-bench
 # Benchmarks that need the simulated router run inside the sandbox.
 for s in bench/*_bench.sh; do
   [ -f "$s" ] && sandbox/brim-sandbox --build build-bench -- bash "$repo/$s"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Boots a simulated router and shows what the boot did: installs what is missing, builds into
-# build/, then runs brim_init inside the sandbox and prints its report. Needs root (namespaces).
+# build/, then runs brim_init inside the sandbox (with an ISP upstream) and prints its report.
+# Needs root (namespaces).
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 cd "$repo"
@@ -8,5 +9,6 @@ bash scripts/deps.sh
 # The same configuration as the test command's native build, so neither rebuilds for the other.
 cmake -S . -B build -G Ninja -DBRIM_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >build.cmake.log 2>&1 ||
   { cat build.cmake.log; exit 1; }
-ninja -C build -j"$(nproc 2>/dev/null || echo 2)" brim_init apmib_tool brim_sh_journal device_status >/dev/null
-exec sandbox/brim-sandbox --build build -- sandbox/boot-report
+ninja -C build -j"$(nproc 2>/dev/null || echo 2)" brim_init apmib_tool brim_sh_journal device_status eth_driver >/dev/null
+# With an ISP of its own: a DHCP server behind eth1, so the WAN comes up as on a router at home.
+exec sandbox/brim-sandbox --build build --isp -- sandbox/boot-report

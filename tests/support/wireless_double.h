@@ -2,7 +2,11 @@
 // -Wl,--wrap=ioctl, so every ioctl made by the library's objects (and by test code) reaches
 // __wrap_ioctl in wireless_double.cpp. For an interface name that a test has declared wireless,
 // SIOCGIWNAME succeeds and the driver's private requests are answered from the scripted state
-// below; every other request, and every request for any other name, goes to the real kernel.
+// below; every other request, and every request for any other name, goes on to the C library's
+// ioctl. Inside the sandbox that is first the router's Ethernet driver (platform/ethdriver,
+// preloaded into every process there), which answers the WAN link request of an undeclared
+// Ethernet port from its real carrier, and then the kernel. Each request is answered once: by
+// this double for a declared port, else by what lies beneath it.
 //
 // The double also checks what a real driver would be handed: a known request number, the name
 // terminated within its 16 bytes, a data pointer and the length that request needs (flags 0),

@@ -98,6 +98,8 @@ TEST_F(Sandbox, BrokerRunsAsVzBrokerOnLoopbackOnlyAndKillallStopsIt) {
 
 // --- the stand-ins ---
 
+// udhcpc is the real DHCP client behind its journal line: these arguments ask it for the default
+// interface eth0, which the router lacks, so it gives up at once.
 TEST_F(Sandbox, StandInsJournalTheirArgumentsExactly) {
   unlink("/tmp/canary");
   for (const char *prog : {"iwpriv", "flash", "sysconf", "init.sh", "killsh.sh", "udhcpc", "udhcpd",
@@ -105,7 +107,7 @@ TEST_F(Sandbox, StandInsJournalTheirArgumentsExactly) {
     brim_test::clear_journal();
     std::vector<std::string> argv = {prog};
     argv.insert(argv.end(), kHostile.begin(), kHostile.end());
-    ASSERT_EQ(run_program(argv).status, 0) << prog;
+    ASSERT_EQ(run_program(argv).status, std::string(prog) == "udhcpc" ? 1 : 0) << prog;
     auto lines = journal_lines();
     ASSERT_EQ(lines.size(), 1u) << prog;
     EXPECT_EQ(lines[0], journal_line(argv));

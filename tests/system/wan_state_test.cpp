@@ -1,6 +1,8 @@
 // WAN connection state in the simulated router: the store chooses mode and type, the Ethernet
 // and wireless drivers answer through the driver double, and the PPP marker, the DHCP client's
-// pid file and the connection time are real files in the sandbox's private /etc and /var.
+// pid file and the connection time are real files in the sandbox's private /etc and /var. A port
+// that the double has not been told about is answered by the router's own Ethernet driver
+// (platform/ethdriver), from the port's carrier.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -44,9 +46,11 @@ class WanState : public brim_test::SandboxTest {
     }
     SandboxTest::TearDown();
   }
+  // Back to the sandbox's WAN: no lease, not connected, eth1 and its peer up.
   static void clean() {
     wd::reset();
-    run_shell("rm -rf /etc/ppp /etc/udhcpc /var/wanconnect; ip addr flush dev eth1");
+    run_shell("rm -rf /etc/ppp /etc/udhcpc; echo 0 > /var/wanconnect; ip addr flush dev eth1; "
+              "ip link set eth1 up; ip link set eth1-peer up");
   }
   void store(int mode, int type, int wisp = 0) {
     brim_test::use_store(brim_test::factory_store() + "\nOP_MODE = " + std::to_string(mode) +
@@ -93,10 +97,34 @@ TEST_F(WanState, LinkStateIsTheDriversWord) {
   }
 }
 
+// The router's driver, beneath the double: the link follows the veth's carrier, which the far end
+// takes away by going down, and which a port that is down has none of.
+TEST_F(WanState, RoutersDriverAnswersFromTheCarrier) {
+  struct {
+    const char *cmd;
+    int32_t link;
+  } rows[] = {{"true", 0},
+              {"ip link set eth1-peer down", -1},
+              {"ip link set eth1-peer up", 0},
+              {"ip link set eth1 down", -1},
+              {"ip link set eth1 up", 0}};
+  for (const auto &row : rows) {
+    ASSERT_EQ(run_shell(row.cmd).status, 0) << row.cmd;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(get_wan_link_status("eth1"), row.link) << row.cmd;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << row.cmd;
+  }
+  for (const wd::Seen &s : wd::log()) EXPECT_FALSE(s.wireless) << "answered by the double, not the driver";
+  EXPECT_EQ(wd::count("eth1", kDevPrivate), 5);
+}
+
 TEST_F(WanState, FailedRequestsReadAsNoLink) {
-  // The real kernel: a veth port has no such driver request.
-  EXPECT_EQ(get_wan_link_status("eth1"), -1);
-  EXPECT_EQ(get_wan_link_status("nosuch0"), -1);
+  // The kernel: a bridge has no such driver request; a port that does not exist, none at all.
+  for (const char *name : {"br0", "nosuch0", "eth9"}) {
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(get_wan_link_status(name), -1) << name;
+    EXPECT_EQ(testing::internal::GetCapturedStderr().rfind("device ioctl:: ", 0), 0u) << name;
+  }
   // The driver refusing it: never an unwritten word.
   wd::declare_ethernet("eth1").fail = EIO;
   EXPECT_EQ(get_wan_link_status("eth1"), -1);
@@ -246,6 +274,7 @@ TEST_F(WanState, LinkTimeCountsWholeDays) {
 TEST_F(WanState, MissingTimeFileLeavesTheBufferAlone) {
   store(OPMODE_GATEWAY, WAN_STATIC);
   wan_port(0);
+  ASSERT_EQ(unlink("/var/wanconnect"), 0);
   char buf[16] = "untouched";
   testing::internal::CaptureStdout();
   getWanLinktime(buf);
