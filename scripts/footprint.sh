@@ -37,7 +37,7 @@ for f in libbrim.so brim_init; do
   "${prefix}nm" --size-sort -S -C "$build/$f" | while read -r _ sz kind name; do
     case $kind in t | T | w | W) printf '%d %s %s\n' "$((16#$sz))" "$f" "$name" ;; esac
   done
-done | sort -k1,1nr | head -n 15 | awk '{ n = $3; for (i = 4; i <= NF; i++) n = n " " $i; printf "  %6d  %-10s %s\n", $1, $2, n }'
+done | sort -k1,1nr | awk 'NR <= 15 { n = $3; for (i = 4; i <= NF; i++) n = n " " $i; printf "  %6d  %-10s %s\n", $1, $2, n }'
 if [ "$total" -gt "$budget" ]; then
   if [ "$strict" = 1 ]; then
     echo "footprint: over the flash budget"

@@ -18,6 +18,6 @@ if [ -e "$bm/qemu-mipsel" ]; then
 fi
 [ -f "$conf" ] || { echo "target-binfmt: $conf missing (package qemu-user-binfmt)" >&2; exit 1; }
 # F: the kernel opens the emulator now, so it is found from inside the sandbox's mount namespace too.
-line=$(grep -v '^#' "$conf" | head -n1)
+line=$(grep -v '^#' "$conf" | sed -n 1p)
 case $line in *F) ;; *) line=${line}F ;; esac
 printf '%s' "$line" >"$bm/register"

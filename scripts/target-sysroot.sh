@@ -30,7 +30,7 @@ mkdir -p "$sysroot" "$debs"
 # apt-get download writes into the working directory; the _apt user may not reach it.
 (cd "$debs" && apt-get download -qq $(printf '%s:mipsel ' "${pkgs[@]}") 2>&1 | grep -v '^W: Download is performed unsandboxed' || true)
 for p in "${pkgs[@]}"; do
-  deb=$(ls "$debs"/"${p}"_*_mipsel.deb 2>/dev/null | head -n1)
+  deb=$(ls "$debs"/"${p}"_*_mipsel.deb 2>/dev/null | sed -n 1p)
   [ -n "$deb" ] || { echo "target-sysroot: $p:mipsel was not downloaded" >&2; exit 1; }
   dpkg -x "$deb" "$sysroot"
 done

@@ -21,7 +21,7 @@ check() {  # check WHAT COMMAND...: one line per check
     echo "ok    $1"
   else
     echo "FAIL  $1"
-    sed 's/^/      /' "$work/out" | head -20
+    sed 's/^/      /' "$work/out" | sed -n 1,20p
     fails=$((fails + 1))
   fi
 }
@@ -71,7 +71,7 @@ check "libbrim.so exports every function and global of the header" exports_heade
 # 2. Firmware build against the stand-ins installed like a vendor's.
 vendor=$work/vendor
 cmake --install "$build" --component platform --prefix "$vendor" >/dev/null
-libdir=$(ls -d "$vendor"/lib*/ | head -n1)
+libdir=$(ls -d "$vendor"/lib*/ | sed -n 1p)
 firmware=$work/build-firmware
 firmware_build() {
   cmake -S "$repo" -B "$firmware" -G Ninja -DBRIM_WERROR=ON -DCMAKE_BUILD_TYPE=MinSizeRel -DBRIM_PLATFORM_DIR="$libdir" &&
