@@ -342,8 +342,8 @@ for ((m = 0; m < total; m++)); do
         run_system "$system_limit" "$logs/$m.recheck" 1 "${filters[failed_shard]}"
         if [ "$verdict" = pass ]; then
           verdict=unsure by="$first, then passed"
-        else
-          verdict=fail by=$first
+        elif [ "$by" != "$first" ]; then
+          by="$by (the first run failed ${first#system: } instead)"
         fi
       fi
     fi
