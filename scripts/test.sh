@@ -90,6 +90,8 @@ step "mipsel tests (qemu)" mipsel_tests
 step "musl build" musl_build
 
 echo
+bash scripts/loc.sh || true
+echo
 printf '%s\n' "${times[@]}"
 echo "test steps: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
