@@ -4,9 +4,9 @@
 # then the same suites built for the router (mipsel) under qemu-user, the router build's
 # footprint, and a musl build of the library and executable. Each step prints its time.
 #
-# Two lanes run side by side, the host's (native, seam, load, fleet) and the router's (mipsel,
-# sanitizers, fuzz, musl): most steps wait on sockets, boots or one emulated core, so two cores
-# finish both in about the time of the longer one. Each step's output goes to its own log under
+# Three lanes run side by side: the host's (native, seam, load), the router's (mipsel, musl) and
+# the checks' (sanitizers, fuzz). Most steps wait on sockets, boots or one emulated core, so two
+# cores finish them in about the time of the longest. Each step's output goes to its own log under
 # BRIM_TEST_LOGS (default build-logs); a step that fails has its log printed at the end.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -39,12 +39,12 @@ step() {  # step LANE NAME COMMAND...: one line when it starts, one when it ends
   fi
 }
 
-build() {  # build DIR [cmake options...]
+build() {  # build DIR [cmake options...]; three lanes share the cores
   local dir=$1
   shift
   mkdir -p "$dir"
   cmake -S . -B "$dir" -G Ninja -DBRIM_WERROR=ON "$@" >"$dir.cmake.log" 2>&1 || { cat "$dir.cmake.log"; return 1; }
-  ninja -C "$dir" -j"$jobs"
+  ninja -C "$dir" -j"$jobs" -l"$((jobs + 1))"
 }
 
 no_libstdcxx() {  # the shipped library and executable, and the stand-ins, must not need libstdc++
@@ -97,19 +97,23 @@ router_lane() {
     step router "mipsel footprint" bash scripts/footprint.sh build-mipsel mipsel-linux-gnu- || true
     step router "mipsel tests (qemu)" mipsel_tests || true
   fi
-  if step router "sanitizer build" build build-asan -DCMAKE_BUILD_TYPE=Debug -DBRIM_SANITIZE=ON; then
-    step router "sanitizer tests" run_ctest build-asan || true
+  step router "musl build" musl_build || true
+}
+checks_lane() {
+  if step checks "sanitizer build" build build-asan -DCMAKE_BUILD_TYPE=Debug -DBRIM_SANITIZE=ON; then
+    step checks "sanitizer tests" run_ctest build-asan || true
   fi
   # Every parser and input-taking function under libFuzzer; crash inputs are kept.
-  step router "fuzz" bash scripts/fuzz.sh || true
-  step router "musl build" musl_build || true
+  step checks "fuzz" bash scripts/fuzz.sh || true
 }
 
 host_lane &
 host=$!
 router_lane &
 router=$!
-wait $host $router || true
+checks_lane &
+checks=$!
+wait $host $router $checks || true
 
 echo
 bash scripts/loc.sh || true
