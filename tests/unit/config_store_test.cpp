@@ -3,9 +3,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstring>
-
-#include "brimlib.h"
 #include "brimlib/config/item_ids.h"
 #include "platform/apmib/store.h"
 #include "tests/unit/unit.h"

@@ -1,11 +1,7 @@
 // Values the library reads from the store stand-in: configuration arrays and the WAN settings.
-#include <gtest/gtest.h>
 
-#include <cstring>
-#include <string>
-
-#include "brimlib.h"
 #include "tests/support/store_file.h"
+#include "tests/unit/unit.h"
 
 namespace {
 

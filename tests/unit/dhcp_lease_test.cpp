@@ -1,14 +1,7 @@
 // The DHCP lease walker over records laid out byte by byte; the record layout is checked in
 // layout_test.cpp.
 #include <arpa/inet.h>
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <string>
-#include <tuple>
-#include <vector>
-
-#include "brimlib.h"
+#include "tests/unit/unit.h"
 
 namespace {
 

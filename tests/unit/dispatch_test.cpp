@@ -2,9 +2,6 @@
 // a message and module loading. The failure reply through a broker is in replies_test.cpp.
 #include "platform/vzmqtt/dispatch.h"
 
-#include <cstring>
-#include <vector>
-
 #include "tests/unit/unit.h"
 
 namespace {

@@ -5,10 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
-#include <vector>
 
-#include "brimlib.h"
 #include "tests/support/wireless_double.h"
 #include "tests/unit/unit.h"
 

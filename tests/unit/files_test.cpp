@@ -4,10 +4,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
-#include <cstring>
-
-#include "brimlib.h"
 #include "tests/unit/unit.h"
 
 namespace {

@@ -1,13 +1,6 @@
 // MD5 over caller-owned contexts; the context layout is checked in layout_test.cpp.
-#include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdio>
-#include <cstring>
-#include <string>
-#include <vector>
-
-#include "brimlib.h"
+#include "tests/unit/unit.h"
 
 namespace {
 

@@ -1,13 +1,6 @@
 // Request fields and the escaped JSON fragments handlers build.
-#include <gtest/gtest.h>
 #include <signal.h>
-
-#include <cstring>
-#include <string>
-#include <utility>
-#include <vector>
-
-#include "brimlib.h"
+#include "tests/unit/unit.h"
 
 namespace {
 

@@ -1,15 +1,9 @@
 // Line parsers of the kernel's network tables and the resolver file, on fixture text: the
 // layouts and names that the running kernel cannot be made to show.
-#include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstring>
-#include <string>
-#include <vector>
-
-#include "brimlib.h"
 #include "brimlib/net/kernel_tables.h"
 #include "brimlib/net/proc_parse.h"
+#include "tests/unit/unit.h"
 
 namespace {
 

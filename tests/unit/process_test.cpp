@@ -3,9 +3,6 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <cstring>
-
-#include "brimlib.h"
 #include "tests/unit/unit.h"
 
 namespace {

@@ -1,13 +1,9 @@
 // Replies, and the subscriber's failure reply, through a real mosquitto broker on a loopback port.
-#include <gtest/gtest.h>
 
-#include <cstring>
-#include <string>
-
-#include "brimlib.h"
 #include "platform/vzmqtt/dispatch.h"
 #include "tests/support/mqtt_broker.h"
 #include "tests/support/store_file.h"
+#include "tests/unit/unit.h"
 
 namespace {
 

@@ -1,17 +1,9 @@
 // The quoting helper against the real /bin/sh over the fuzzer's seeds and kept inputs for it:
 // the shell must read each quoted text back as exactly one word equal to the text. The fuzzer
 // checks every input with a reference reader and only samples the real shell.
-#include <gtest/gtest.h>
 
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <string>
-#include <vector>
-
-#include "brimlib.h"
 #include "fuzz/shell_quote.h"
+#include "tests/unit/unit.h"
 
 namespace {
 

@@ -1,11 +1,7 @@
 // The system facts' text helpers, and the uptime against the kernel's.
-#include <gtest/gtest.h>
 
-#include <cstdio>
-#include <string>
-
-#include "brimlib.h"
 #include "brimlib/net/system_facts.h"
+#include "tests/unit/unit.h"
 
 namespace {
 

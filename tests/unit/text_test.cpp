@@ -1,14 +1,6 @@
 // Text utilities: hex digits and conversions, list splitting, tuple picking, MAC check.
-#include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
-#include <memory>
-#include <string>
-#include <tuple>
-#include <vector>
-
-#include "brimlib.h"
+#include "tests/unit/unit.h"
 
 namespace {
 

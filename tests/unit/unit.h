@@ -1,12 +1,25 @@
-// What the unit tests share: a private directory under /tmp, whole-file reads and writes, output capture.
+// What the unit tests share: the headers most of them use, a private directory under /tmp,
+// whole-file reads and writes, output capture.
 #pragma once
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
+#include <memory>
+#include <optional>
 #include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "brimlib.h"  // last: it exports a global named `tm`, which hides struct tm from what follows
 
 namespace unit {
 

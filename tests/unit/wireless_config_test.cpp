@@ -1,8 +1,6 @@
 // Wireless interface selection and the per-interface security readers, against the store
 // stand-in loaded from a real file.
-#include <initializer_list>
 
-#include "brimlib.h"
 #include "brimlib/config/item_ids.h"
 #include "tests/support/store_file.h"
 #include "tests/unit/unit.h"

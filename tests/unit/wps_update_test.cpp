@@ -1,14 +1,9 @@
 // WPS settings following a wireless change, read back from the store stand-in. Every WPS item
 // starts at a sentinel value, so an item that was not written shows.
-#include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstring>
-#include <string>
-
-#include "brimlib.h"
 #include "brimlib/config/item_ids.h"
 #include "tests/support/store_file.h"
+#include "tests/unit/unit.h"
 
 namespace {
 
