@@ -2,6 +2,8 @@
 // the shell must read each quoted text back as exactly one word equal to the text. The fuzzer
 // checks every input with a reference reader and only samples the real shell.
 
+#include <unistd.h>
+
 #include "fuzz/shell_quote.h"
 #include "tests/unit/unit.h"
 
@@ -18,7 +20,11 @@ std::vector<std::string> corpus_texts() {
       std::string text = unit::slurp(e.path());
       out.push_back(text.substr(0, text.find('\0')));  // as the fuzz target reads it
     }
-  // Every byte value once (the shell's own parser meets each), and a long text of quotes.
+  EXPECT_GE(out.size(), 5u) << "the seed corpus is missing";
+  // Hostile texts of our own, every byte value once (the shell's own parser meets each), and a long text of quotes.
+  for (const char *text : {"plain", "", "it's", "'", "''", "$(touch /tmp/brim_canary)", "`id`", "a;b|c&d>e", "line\nbreak", "-n",
+                           "back\\slash \"dq\" $HOME *", "tab\there"})
+    out.push_back(text);
   std::string all;
   for (int c = 1; c < 256; ++c) all += static_cast<char>(c);
   out.push_back(all);
@@ -39,9 +45,7 @@ std::string shell_reads(const std::string &quoted) {
 }
 
 TEST(ShellQuoteCorpus, RealShellReadsOneWordEqualToTheText) {
-  std::vector<std::string> texts = corpus_texts();
-  ASSERT_GE(texts.size(), 5u) << "the seed corpus is missing";
-  for (const std::string &text : texts) {
+  for (const std::string &text : corpus_texts()) {
     std::vector<char> quoted(4 * text.size() + 3);
     int n = brim_shell_quote(text.c_str(), quoted.data(), static_cast<int>(quoted.size()));
     ASSERT_GT(n, 0) << text;
@@ -49,6 +53,7 @@ TEST(ShellQuoteCorpus, RealShellReadsOneWordEqualToTheText) {
     EXPECT_EQ(brim_fuzz::read_quoted_word(q).value_or("<not one word>"), text) << q;
     EXPECT_EQ(shell_reads(q), text + "|1") << q;
   }
+  EXPECT_NE(access("/tmp/brim_canary", F_OK), 0);
 }
 
 // The reference reader itself refuses what a shell would split, expand or run.
