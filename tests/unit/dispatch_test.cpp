@@ -105,13 +105,8 @@ class Examine : public HookList {
     const struct brim_hook *hook = nullptr;
     cJSON *request = nullptr;
     Verdict v = brim::examine(topic.c_str(), body.data(), body.size(), &hook, &request);
-    if (v == Verdict::Dispatch) {
-      EXPECT_NE(request, nullptr);
-      EXPECT_EQ(hook->handler, &handler_a);
-    } else {
-      EXPECT_EQ(request, nullptr);
-      EXPECT_EQ(hook, nullptr);
-    }
+    if (v == Verdict::Dispatch) EXPECT_TRUE(request != nullptr && hook->handler == &handler_a) << topic;
+    else EXPECT_TRUE(request == nullptr && hook == nullptr) << topic;
     cJSON_Delete(request);
     return v;
   }
