@@ -1,25 +1,31 @@
-// Helpers shared by the fuzz targets: views of the raw input and NUL-free pieces of it, for the
-// functions that take C strings.
+// What the fuzz targets share: views of the raw input, NUL-free pieces of it for the functions that
+// take C strings, the check that ends a run, and the entry point.
 #pragma once
-
-#include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
 
+#define BRIM_FUZZ_TARGET extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+
 namespace brim_fuzz {
 
-inline std::string_view view(const uint8_t *data, size_t size) {
-  return std::string_view(reinterpret_cast<const char *>(data), size);
+inline void require(bool ok) { if (!ok) std::abort(); }
+inline std::string_view view(const uint8_t *data, size_t size) { return {reinterpret_cast<const char *>(data), size}; }
+// A view that is empty or lies within `whole`.
+inline bool inside(std::string_view part, std::string_view whole) {
+  return part.empty() || (part.data() >= whole.data() && part.data() + part.size() <= whole.data() + whole.size());
 }
+// The input as a read-only stream; nullptr for an empty one.
+inline FILE *stream(const uint8_t *data, size_t size) { return size ? fmemopen(const_cast<uint8_t *>(data), size, "r") : nullptr; }
 
 // The input up to its first NUL, as a terminated copy in a heap block of exactly its size, so
 // that a read past the terminator is an AddressSanitizer report.
 inline std::unique_ptr<char[]> c_string(std::string_view text) {
-  size_t n = text.find('\0');
-  if (n == std::string_view::npos) n = text.size();
+  size_t n = std::min(text.find('\0'), text.size());
   auto out = std::make_unique<char[]>(n + 1);
   std::memcpy(out.get(), text.data(), n);
   out[n] = '\0';
@@ -30,12 +36,7 @@ inline std::unique_ptr<char[]> c_string(std::string_view text) {
 class Reader {
  public:
   explicit Reader(std::string_view in) : in_(in) {}
-  uint8_t byte() {
-    if (in_.empty()) return 0;
-    uint8_t b = static_cast<uint8_t>(in_.front());
-    in_.remove_prefix(1);
-    return b;
-  }
+  uint8_t byte() { if (in_.empty()) return 0; uint8_t b = static_cast<uint8_t>(in_.front()); in_.remove_prefix(1); return b; }
   std::string text() {
     size_t n = in_.find('\0');
     std::string out(in_.substr(0, n));

@@ -20,11 +20,9 @@ inline std::optional<std::string> read_quoted_word(std::string_view quoted) {
     if (c == '\'') {
       size_t end = quoted.find('\'', i + 1);
       if (end == std::string_view::npos) return std::nullopt;  // unterminated
-      word.append(quoted.substr(i + 1, end - i - 1));
-      i = end + 1;
+      word.append(quoted.substr(i + 1, end - i - 1)), i = end + 1;
     } else if (c == '\\' && i + 1 < quoted.size() && quoted[i + 1] != '\n') {
-      word.push_back(quoted[i + 1]);
-      i += 2;
+      word.push_back(quoted[i + 1]), i += 2;
     } else {
       return std::nullopt;
     }

@@ -5,10 +5,7 @@
 
 int main(void) {
   char lan[16], mask[16];
-  if (!apmib_init()) {
-    puts("store: cannot open");
-    return 1;
-  }
+  if (!apmib_init()) return puts("store: cannot open"), 1;
   printf("lan %s/%s mode %d\n", getLanIp(lan), getLanNetmask(mask), getOperationMode());
   return 0;
 }

@@ -17,55 +17,49 @@ rm -rf "$work"
 mkdir -p "$work"
 fails=0
 check() {  # check WHAT COMMAND...: one line per check
-  if "${@:2}" >"$work/out" 2>&1; then
-    echo "ok    $1"
-  else
-    echo "FAIL  $1"
-    sed 's/^/      /' "$work/out" | sed -n 1,20p
-    fails=$((fails + 1))
-  fi
+  if "${@:2}" >"$work/out" 2>&1; then echo "ok    $1"; else
+    echo "FAIL  $1"; sed 's/^/      /' "$work/out" | sed -n 1,20p; fails=$((fails + 1)); fi
 }
 platform_syms='apmib_init apmib_get apmib_set apmib_update save_vz_to_file vz_sub vz_pub'
 needs_platform() { local n; n=$(readelf -d "$1" | grep NEEDED); grep -q '\[libapmib.so\]' <<<"$n" && grep -q '\[libvzmqtt.so\]' <<<"$n"; }
+defined() { nm -D --defined-only "$1" | awk '{ print $3 }'; }
 defines_none() {
-  local s bad=0 defined
-  defined=$(nm -D --defined-only "$1" | awk '{ print $3 }')
-  for s in $platform_syms; do grep -qx "$s" <<<"$defined" && { echo "$1 defines $s"; bad=1; }; done
+  local s bad=0 d
+  d=$(defined "$1")
+  for s in $platform_syms; do grep -qx "$s" <<<"$d" && { echo "$1 defines $s"; bad=1; }; done
   return $bad
 }
-exports_exactly() {  # exports_exactly LIB SYM...
+exports_exactly() {  # exports_exactly LIB SONAME SYM...: the library's SONAME and its exports, exactly
   local lib=$1 got want
-  shift
-  got=$(nm -D --defined-only "$lib" | awk '{ print $3 }' | sort | tr '\n' ' ')
+  readelf -d "$lib" | grep -q "SONAME.*\[$2\]" || { echo "$lib: SONAME is not $2"; return 1; }
+  shift 2
+  got=$(defined "$lib" | sort | tr '\n' ' ')
   want=$(printf '%s\n' "$@" | sort | tr '\n' ' ')
   [ "$got" = "$want" ] || { echo "$lib exports: $got"; echo "expected:    $want"; return 1; }
 }
 exports_header() {  # every function and global the header declares, but the platform's, is libbrim.so's
-  local h=$repo/include/brimlib.h names n missing=0 defined
-  defined=$(nm -D --defined-only "$build/libbrim.so" | awk '{ print $3 }')
+  local h=$repo/include/brimlib.h names n missing=0 d
+  d=$(defined "$build/libbrim.so")
   names=$(grep '^BRIM_API.*(' "$h" | sed -E 's/\(.*//; s/.*[ *]//'
     grep '^BRIM_API extern' "$h" | sed -E 's|/\*.*||; s/^BRIM_API extern //; s/;.*//; s/\[[^]]*\]//g; s/\*//g' |
       awk -F, '{ for (i = 1; i <= NF; i++) { n = split($i, w, " "); print w[n] } }')
   for n in $names; do
     case " $platform_syms " in *" $n "*) continue ;; esac
-    grep -qx "$n" <<<"$defined" || { echo "libbrim.so does not export $n"; missing=1; }
+    grep -qx "$n" <<<"$d" || { echo "libbrim.so does not export $n"; missing=1; }
   done
   echo "$(wc -w <<<"$names") names declared"
   [ "$(wc -w <<<"$names")" -ge 140 ] || { echo "fewer names than the header has: the reader is broken"; missing=1; }
   return $missing
 }
 
-check "libbrim.so needs libapmib.so and libvzmqtt.so" needs_platform "$build/libbrim.so"
-check "brim_init needs libapmib.so and libvzmqtt.so" needs_platform "$build/brim_init"
-check "libbrim.so defines no platform symbol" defines_none "$build/libbrim.so"
-check "brim_init defines no platform symbol" defines_none "$build/brim_init"
+for f in libbrim.so brim_init; do
+  check "$f needs libapmib.so and libvzmqtt.so" needs_platform "$build/$f"
+  check "$f defines no platform symbol" defines_none "$build/$f"
+done
 check "libapmib.so (SONAME libapmib.so) exports its five calls only" exports_exactly "$build/platform/libapmib.so" \
-  apmib_init apmib_get apmib_set apmib_update save_vz_to_file
+  libapmib.so apmib_init apmib_get apmib_set apmib_update save_vz_to_file
 check "libvzmqtt.so (SONAME libvzmqtt.so) exports vz_sub and vz_pub only" exports_exactly "$build/platform/libvzmqtt.so" \
-  vz_sub vz_pub
-check "SONAMEs are exactly libapmib.so and libvzmqtt.so" bash -c \
-  "readelf -d '$build/platform/libapmib.so' | grep -q 'SONAME.*\[libapmib.so\]' &&
-   readelf -d '$build/platform/libvzmqtt.so' | grep -q 'SONAME.*\[libvzmqtt.so\]'"
+  libvzmqtt.so vz_sub vz_pub
 check "libbrim.so exports every function and global of the header" exports_header
 
 # 2. Firmware build against the stand-ins installed like a vendor's.

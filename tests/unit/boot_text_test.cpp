@@ -1,9 +1,7 @@
 // The boot sequence's pure decisions: language code, host name check, password commands.
-#include <gtest/gtest.h>
-
-#include <string>
 
 #include "init/boot_text.h"
+#include "tests/unit/unit.h"
 
 namespace {
 

@@ -1,47 +1,28 @@
 // The configuration store stand-in and the library's calls on it.
 #include <arpa/inet.h>
-#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <string>
-
-#include "brimlib.h"
 #include "brimlib/config/item_ids.h"
 #include "platform/apmib/store.h"
+#include "tests/unit/unit.h"
 
 namespace {
 
 class Store : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/brim_store_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    path_ = dir_ + "/apmib.store";
     setenv("APMIB_STORE", path_.c_str(), 1);
-    setenv("APMIB_EXPORT", (dir_ + "/export.store").c_str(), 1);
+    setenv("APMIB_EXPORT", (tmp_ / "export.store").c_str(), 1);
     wlan_idx = vwlan_idx = 0;
   }
-  void TearDown() override {
-    std::system(("rm -rf " + dir_).c_str());
-    wlan_idx = vwlan_idx = 0;
-  }
-  void write(const std::string &text) { std::ofstream(path_) << text; }
-  long files_in_dir() const { return std::distance(std::filesystem::directory_iterator(dir_), {}); }
-  std::string dir_, path_;
+  void TearDown() override { wlan_idx = vwlan_idx = 0; }
+  void write(const std::string &text) { unit::put(path_, text); }
+  unit::TempDir tmp_;
+  std::string path_ = tmp_ / "apmib.store";
 };
 
-int32_t get_int(int id) {
-  int32_t v = -12345;
-  return apmib_get(id, &v) ? v : -12345;
-}
+int32_t get_int(int id) { int32_t v = -12345; return apmib_get(id, &v) ? v : -12345; }
 
 TEST_F(Store, ValuesInEveryFormAndWirelessItemsFollowTheSelection) {
   EXPECT_EQ(apmib_init(), 0);  // no file yet
@@ -52,24 +33,18 @@ TEST_F(Store, ValuesInEveryFormAndWirelessItemsFollowTheSelection) {
   uint32_t addr = 0;
   ASSERT_EQ(apmib_get(MIB_IP_ADDR, &addr), 1);
   EXPECT_EQ(addr, htonl(0xC0A80001));  // network byte order, as the router stores it
-  EXPECT_EQ(get_int(MIB_OP_MODE), 2);
-  EXPECT_EQ(get_int(MIB_TELNET_ENABLED), -1);
   char host[32];
-  ASSERT_EQ(apmib_get(MIB_HOST_NAME, host), 1);
-  EXPECT_STREQ(host, "my \"host\"\n");
   unsigned char key[5];
-  ASSERT_EQ(apmib_get(4, key), 1);
+  ASSERT_EQ(apmib_get(MIB_HOST_NAME, host) + apmib_get(4, key), 2);
+  EXPECT_STREQ(host, "my \"host\"\n");
   EXPECT_EQ(std::memcmp(key, "\x00\x11\xaa\xff\x7f", 5), 0);
   // Items the file does not name read as zero; unknown ids cannot be read.
-  EXPECT_EQ(get_int(MIB_WAN_LINK_MARK), 0);
-  EXPECT_EQ(get_int(99999), -12345);
-
+  for (auto [id, v] : {std::pair<int, int>{MIB_OP_MODE, 2}, {MIB_TELNET_ENABLED, -1}, {MIB_WAN_LINK_MARK, 0}, {99999, -12345}})
+    EXPECT_EQ(get_int(id), v) << id;
   // Radio/slot -> value; out of range: nothing to read, nothing written.
-  const int cases[][3] = {{0, 0, 4}, {0, 2, 2}, {1, 1, 6}, {1, 5, 1}, {1, 0, 0}, {2, 0, -12345}, {0, 6, -12345}};
-  for (const auto &c : cases) {
-    wlan_idx = c[0];
-    vwlan_idx = c[1];
-    EXPECT_EQ(get_int(MIB_WLAN_ENCRYPT), c[2]) << c[0] << "/" << c[1];
+  for (auto [r, s, v] : {std::tuple{0, 0, 4}, {0, 2, 2}, {1, 1, 6}, {1, 5, 1}, {1, 0, 0}, {2, 0, -12345}, {0, 6, -12345}}) {
+    wlan_idx = r, vwlan_idx = s;
+    EXPECT_EQ(get_int(MIB_WLAN_ENCRYPT), v) << r << "/" << s;
   }
   int32_t v = 9;
   EXPECT_EQ(apmib_set(MIB_WLAN_ENCRYPT, &v), 0);
@@ -78,96 +53,69 @@ TEST_F(Store, ValuesInEveryFormAndWirelessItemsFollowTheSelection) {
 TEST_F(Store, MarkedItemsFailAndBadLinesAreSkipped) {
   write("NO_SUCH_ITEM = 1\nOP_MODE = x\nHOST_NAME = unquoted\nwlan7.WLAN_ENCRYPT = 1\n"
         "WEB_LANGUAGE = \"toolongtext\"\nwlan0.WLAN_WEP64_KEY1 = 0011\n!OP_MODE = 1\n!HOST_NAME\nIP_ADDR = 10.0.0.1\n");
-  testing::internal::CaptureStderr();
-  ASSERT_NE(apmib_init(), 0);
-  std::string err = testing::internal::GetCapturedStderr();
+  std::string err = unit::err_of([] { ASSERT_NE(apmib_init(), 0); });
   EXPECT_NE(err.find(":6: line ignored"), std::string::npos) << err;
   EXPECT_EQ(err.find(":7:"), std::string::npos) << err;
   EXPECT_EQ(get_int(MIB_OP_MODE), -12345);
-  char host[32] = "untouched";
+  char host[32] = "untouched", lan[16];
   EXPECT_EQ(apmib_get(MIB_HOST_NAME, host), 0);
   EXPECT_STREQ(host, "untouched");
-  char lan[16];
   EXPECT_STREQ(getLanIp(lan), "10.0.0.1");
   EXPECT_STREQ(getLanNetmask(lan), "0.0.0.0");
 }
 
-TEST_F(Store, UpdateCommitsAtomicallyAndRoundTrips) {
+TEST_F(Store, UpdateCommitsAtomicallyAndRoundTripsAndWebExportsOnlyForKindFourAfterACommit) {
   write("OP_MODE = 0\n");
   ASSERT_NE(apmib_init(), 0);
   const char hostile[] = "a\"b\\c\nd\te\x01'$(x)`y`";
-  char pw[128];
+  char pw[128], back[128] = {}, lang[64], small[8];
   std::strcpy(pw, hostile);
-  apmib_set(MIB_SUPER_PASSWORD, pw);
   int32_t mode = 2;
+  apmib_set(MIB_SUPER_PASSWORD, pw);
   apmib_set(MIB_OP_MODE, &mode);
+  const std::string exported = tmp_ / "export.store";
+  EXPECT_NE(apmib_update_web(1), 0);
+  EXPECT_NE(access(exported.c_str(), F_OK), 0);
   ASSERT_NE(apmib_update(1), 0);
-  EXPECT_EQ(files_in_dir(), 1) << "a temporary file was left behind";
-  // A fresh load sees exactly what was committed.
-  mode = 0;
+  EXPECT_EQ(tmp_.entries(), 1) << "a temporary file was left behind";
+  mode = 0;  // a fresh load sees exactly what was committed
   apmib_set(MIB_OP_MODE, &mode);
   ASSERT_NE(apmib_init(), 0);
   EXPECT_EQ(get_int(MIB_OP_MODE), 2);
-  char back[128] = {};
   ASSERT_EQ(apmib_get(MIB_SUPER_PASSWORD, back), 1);
   EXPECT_STREQ(back, hostile);
   // Texts longer than the item are cut to fit, never overflow the reader's buffer.
-  char lang[64];
   std::memset(lang, 'x', sizeof lang - 1);
   lang[sizeof lang - 1] = '\0';
   apmib_set(MIB_WEB_LANGUAGE, lang);
-  char small[8];
   ASSERT_EQ(apmib_get(MIB_WEB_LANGUAGE, small), 1);
   EXPECT_STREQ(small, "xxxxxxx");
-}
-
-TEST_F(Store, UpdateWebExportsOnlyForKindFourAndOnlyAfterACommit) {
-  write("OP_MODE = 1\n");
-  ASSERT_NE(apmib_init(), 0);
-  const std::string exported = dir_ + "/export.store";
-  EXPECT_NE(apmib_update_web(1), 0);
-  EXPECT_NE(access(exported.c_str(), F_OK), 0);
-  setenv("APMIB_STORE", (dir_ + "/missing-dir/apmib.store").c_str(), 1);
+  setenv("APMIB_STORE", (tmp_ / "missing-dir/apmib.store").c_str(), 1);
   EXPECT_EQ(apmib_update(1), 0);
   EXPECT_EQ(apmib_update_web(4), 0);
   EXPECT_NE(access(exported.c_str(), F_OK), 0) << "exported after a failed commit";
   setenv("APMIB_STORE", path_.c_str(), 1);
   EXPECT_NE(apmib_update_web(4 | 2), 0);
-  std::ifstream f(exported);
-  const std::string all((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-  EXPECT_NE(all.find("OP_MODE = 1"), std::string::npos) << all;
+  EXPECT_NE(unit::slurp(exported).find("OP_MODE = 2"), std::string::npos);
 }
 
 // Runs `count` steps in a child process, one at a time, each when the parent says so.
 class Stepper {
  public:
-  template <class F>
-  Stepper(int count, F step) {
+  template <class F> Stepper(int count, F step) {
     if (pipe(go_) != 0 || pipe(done_) != 0) std::abort();
-    pid_ = fork();
-    if (pid_ == 0) {
-      char c;
-      for (int i = 0; i < count; ++i) {
-        if (read(go_[0], &c, 1) != 1) _exit(2);
-        step(i);
-        if (write(done_[1], &c, 1) != 1) _exit(2);
-      }
-      _exit(0);
+    if ((pid_ = fork()) != 0) return;
+    char c;
+    for (int i = 0; i < count; ++i) {
+      if (read(go_[0], &c, 1) != 1) _exit(2);
+      step(i);
+      if (write(done_[1], &c, 1) != 1) _exit(2);
     }
+    _exit(0);
   }
-  ~Stepper() {
-    for (int fd : {go_[0], go_[1], done_[0], done_[1]}) close(fd);
-  }
-  void next() {
-    char c = 's';
-    ASSERT_EQ(write(go_[1], &c, 1), 1);
-    ASSERT_EQ(read(done_[0], &c, 1), 1);
-  }
-  int finish() {
-    int status = -1;
-    waitpid(pid_, &status, 0);
-    return status;
-  }
+  ~Stepper() { for (int fd : {go_[0], go_[1], done_[0], done_[1]}) close(fd); }
+  void next() { char c = 's'; ASSERT_EQ(write(go_[1], &c, 1), 1); ASSERT_EQ(read(done_[0], &c, 1), 1); }
+  int finish() { int status = -1; waitpid(pid_, &status, 0); return status; }
 
  private:
   int go_[2], done_[2];
@@ -178,24 +126,22 @@ class Stepper {
 // commit never undoes the other's change, whether it was committed before this process loaded,
 // between its load and its commit, or not yet.
 TEST_F(Store, CommitsOfTwoProcessesInEveryInterleavingKeepBothChanges) {
+  auto steps = [](int id, int32_t value) {
+    return [id, value](int i) {
+      int32_t v = value;
+      if (i == 0 && !apmib_init()) _exit(3);
+      if (i == 1) apmib_set(id, &v);
+      if (i == 2 && !apmib_update(1)) _exit(4);
+    };
+  };
   for (int order = 0; order < 64; ++order) {
     if (__builtin_popcount(order) != 3) continue;  // 3 steps each: 20 interleavings
     write("OP_MODE = 0\nTELNET_ENABLED = 0\n");
-    auto steps = [](int id, int32_t value) {
-      return [id, value](int i) {
-        int32_t v = value;
-        if (i == 0 && !apmib_init()) _exit(3);
-        if (i == 1) apmib_set(id, &v);
-        if (i == 2 && !apmib_update(1)) _exit(4);
-      };
-    };
     Stepper a(3, steps(MIB_OP_MODE, 2)), b(3, steps(MIB_TELNET_ENABLED, 1));
     for (int bit = 0; bit < 6; ++bit) (order >> bit & 1 ? a : b).next();
-    ASSERT_EQ(a.finish(), 0);
-    ASSERT_EQ(b.finish(), 0);
+    ASSERT_EQ(a.finish() | b.finish(), 0);
     ASSERT_NE(apmib_init(), 0);
-    EXPECT_EQ(get_int(MIB_OP_MODE), 2) << "order " << order;
-    EXPECT_EQ(get_int(MIB_TELNET_ENABLED), 1) << "order " << order;
+    EXPECT_EQ(get_int(MIB_OP_MODE) * 10 + get_int(MIB_TELNET_ENABLED), 21) << "order " << order;
   }
 }
 
@@ -207,40 +153,34 @@ TEST_F(Store, RacingCommitsLoseNothingAndNeverTearTheFile) {
   write("HOST_NAME = \"start\"\n");
   pid_t kids[kProcs];
   for (int p = 0; p < kProcs; ++p) {
-    kids[p] = fork();
-    if (kids[p] == 0) {
-      if (!apmib_init()) _exit(3);
-      wlan_idx = p / 6;
-      vwlan_idx = p % 6;
-      for (int32_t c = 1; c <= kCommits; ++c) {
-        char name[32];
-        std::snprintf(name, sizeof name, "p%d-%d", p, static_cast<int>(c));
-        apmib_set(MIB_WLAN_ENCRYPT, &c);
-        apmib_set(MIB_HOST_NAME, name);
-        if (!apmib_update(1)) _exit(4);
-      }
-      _exit(0);
+    if ((kids[p] = fork()) != 0) continue;
+    if (!apmib_init()) _exit(3);
+    wlan_idx = p / 6, vwlan_idx = p % 6;
+    for (int32_t c = 1; c <= kCommits; ++c) {
+      char name[32];
+      std::snprintf(name, sizeof name, "p%d-%d", p, static_cast<int>(c));
+      apmib_set(MIB_WLAN_ENCRYPT, &c);
+      apmib_set(MIB_HOST_NAME, name);
+      if (!apmib_update(1)) _exit(4);
     }
+    _exit(0);
   }
-  testing::internal::CaptureStderr();
-  for (int i = 0; i < 200; ++i) EXPECT_NE(apmib_init(), 0);
+  EXPECT_EQ(unit::err_of([] { for (int i = 0; i < 200; ++i) EXPECT_NE(apmib_init(), 0); }), "") << "a load met a torn file";
   for (pid_t k : kids) {
     int status = -1;
     waitpid(k, &status, 0);
     EXPECT_EQ(status, 0);
   }
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << "a load met a torn file";
   ASSERT_NE(apmib_init(), 0);
   for (int p = 0; p < kProcs; ++p) {
-    wlan_idx = p / 6;
-    vwlan_idx = p % 6;
+    wlan_idx = p / 6, vwlan_idx = p % 6;
     EXPECT_EQ(get_int(MIB_WLAN_ENCRYPT), kCommits) << "process " << p;
   }
   wlan_idx = vwlan_idx = 0;
   char host[32] = {};
   ASSERT_EQ(apmib_get(MIB_HOST_NAME, host), 1);
   EXPECT_EQ(host[0], 'p') << host;
-  EXPECT_EQ(files_in_dir(), 1) << "a temporary file was left behind";
+  EXPECT_EQ(tmp_.entries(), 1) << "a temporary file was left behind";
 }
 
 TEST(StoreText, ParserRejectsMalformedInput) {
@@ -254,8 +194,7 @@ TEST(StoreText, ParserRejectsMalformedInput) {
   apmib::Line l = apmib::parse_line("!wlan1-va3.WLAN_DISABLED = 1");
   ASSERT_EQ(l.kind, LineKind::Entry);
   EXPECT_TRUE(l.unreadable);
-  EXPECT_EQ(l.key.radio, 1);
-  EXPECT_EQ(l.key.slot, 4);
+  EXPECT_EQ(l.key.radio * 10 + l.key.slot, 14);
 }
 
 }  // namespace

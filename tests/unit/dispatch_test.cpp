@@ -2,14 +2,7 @@
 // a message and module loading. The failure reply through a broker is in replies_test.cpp.
 #include "platform/vzmqtt/dispatch.h"
 
-#include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <cstdlib>
-#include <cstring>
-#include <string>
-#include <vector>
+#include "tests/unit/unit.h"
 
 namespace {
 
@@ -28,12 +21,7 @@ class HookList : public ::testing::Test {
     hook_list_init();
   }
   static void free_all(brim_hook *h) {
-    while (h != nullptr) {
-      brim_hook *next = h->next;
-      std::free(h->name);
-      std::free(h);
-      h = next;
-    }
+    for (brim_hook *next; h != nullptr; h = next) next = h->next, std::free(h->name), std::free(h);
   }
   static std::vector<std::string> names() {
     std::vector<std::string> out;
@@ -60,7 +48,7 @@ TEST_F(HookList, WalksInRegistrationOrderWithDuplicatesAndPrivateNames) {
             (std::vector<brim_handler_fn>{handler_a, handler_b, nullptr}));
 }
 
-TEST_F(HookList, InitEmptiesTheListWithoutTouchingOldRecords) {
+TEST_F(HookList, InitEmptiesTheListWithoutTouchingOldRecordsAndStrdupCopiesOrEndsTheProcessWithStatusOne) {
   brim_hook *old = brim_hook_register("old", handler_a);
   hook_list_init();
   orphans_.push_back(old);
@@ -70,9 +58,6 @@ TEST_F(HookList, InitEmptiesTheListWithoutTouchingOldRecords) {
   EXPECT_EQ(old->next, nullptr);
   EXPECT_STREQ(old->name, "old");
   EXPECT_EQ(names(), (std::vector<std::string>{"fresh"}));
-}
-
-TEST(SafeStrdup, CopiesOrEndsTheProcessWithStatusOne) {
   char *copy = safe_strdup("abc");
   EXPECT_STREQ(copy, "abc");
   std::free(copy);
@@ -83,24 +68,22 @@ TEST(SafeStrdup, CopiesOrEndsTheProcessWithStatusOne) {
 TEST(Topics, HookNameIsTheLastLevelAndOnlyALastLevelOfRIsAReply) {
   for (auto [topic, hook] : {std::pair{"home/dev1/status", "status"}, {"status", "status"}, {"a/", ""}, {"", ""}})
     EXPECT_EQ(brim::hook_name(topic), hook) << topic;
-  EXPECT_TRUE(brim::is_reply_topic("home/status/R"));
-  EXPECT_TRUE(brim::is_reply_topic("/R"));
   // "R" alone is a request for hook "R", not an answer.
-  for (const char *request : {"R", "home/RR", "home/status/r", "home/R/status"})
-    EXPECT_FALSE(brim::is_reply_topic(request)) << request;
+  for (auto [topic, reply] : {std::pair{"home/status/R", true}, {"/R", true}, {"R", false}, {"home/RR", false},
+                              {"home/status/r", false}, {"home/R/status", false}})
+    EXPECT_EQ(brim::is_reply_topic(topic), reply) << topic;
 }
 
 TEST(ParseRequest, TakesOneObjectWithinTheLengthAndNothingElse) {
   // The bytes after the length must not be read: "garbage" would be a parse error if they were.
   const char buf[] = "{\"a\":1}garbage";
-  cJSON *r = brim::parse_request(buf, 7);
-  ASSERT_NE(r, nullptr);
-  EXPECT_EQ(cJSON_GetObjectItem(r, "a")->valueint, 1);
-  cJSON_Delete(r);
   const char spaced[] = " \n{\"a\":1}\r\n\t ";
-  r = brim::parse_request(spaced, sizeof spaced - 1);
-  EXPECT_NE(r, nullptr);
-  cJSON_Delete(r);
+  for (auto [text, len] : {std::pair{buf, size_t{7}}, {spaced, sizeof spaced - 1}}) {
+    cJSON *r = brim::parse_request(text, len);
+    ASSERT_NE(r, nullptr) << text;
+    EXPECT_EQ(cJSON_GetObjectItem(r, "a")->valueint, 1);
+    cJSON_Delete(r);
+  }
   // A body cut short of its object is no request, whatever follows in memory.
   EXPECT_EQ(brim::parse_request(buf, 6), nullptr);
   for (const char *body : {"[1,2]", "\"text\"", "42", "null", "true", "nonsense", "{\"a\":1} {\"b\":2}",
@@ -122,54 +105,36 @@ class Examine : public HookList {
     const struct brim_hook *hook = nullptr;
     cJSON *request = nullptr;
     Verdict v = brim::examine(topic.c_str(), body.data(), body.size(), &hook, &request);
-    if (v == Verdict::Dispatch) {
-      EXPECT_NE(request, nullptr);
-      EXPECT_EQ(hook->handler, &handler_a);
-    } else {
-      EXPECT_EQ(request, nullptr);
-      EXPECT_EQ(hook, nullptr);
-    }
+    if (v == Verdict::Dispatch) EXPECT_TRUE(request != nullptr && hook->handler == &handler_a) << topic;
+    else EXPECT_TRUE(request == nullptr && hook == nullptr) << topic;
     cJSON_Delete(request);
     return v;
   }
 };
 
 TEST_F(Examine, DispatchesToTheFirstHookAndSortsOutEveryBadMessage) {
-  EXPECT_EQ(examine("dev/ping", "{}"), Verdict::Dispatch);
   EXPECT_EQ(brim::find_hook("pin"), nullptr);
   EXPECT_EQ(brim::find_hook("pingx"), nullptr);
-  EXPECT_EQ(examine("dev/ping/R", "{}"), Verdict::Ignore);
-  EXPECT_EQ(examine("dev/ping/R", ""), Verdict::Ignore);
-  EXPECT_EQ(examine("dev/ping", ""), Verdict::EmptyBody);
-  EXPECT_EQ(examine("dev/ping", std::string(brim::kMaxRequestBody + 1, ' ')), Verdict::BodyTooLarge);
-  EXPECT_EQ(examine("dev/ping", "[]"), Verdict::NotAnObject);
-  EXPECT_EQ(examine("dev/pong", "{}"), Verdict::UnknownHook);
-  // 253 characters still have a reply topic; 254 do not.
-  std::string longest = std::string(248, 'x') + "/ping";
-  ASSERT_EQ(longest.size(), 253u);
-  EXPECT_EQ(examine(longest, "{}"), Verdict::Dispatch);
-  EXPECT_EQ(examine("x" + longest, "{}"), Verdict::TopicTooLong);
-  EXPECT_EQ(examine("x" + longest + "/R", "{}"), Verdict::Ignore);
-  // A body of exactly the limit is examined as a request.
-  std::string big = "{\"pad\":\"" + std::string(brim::kMaxRequestBody - 10, 'p') + "\"}";
+  // 253 characters still have a reply topic; 254 do not. A body of exactly the limit is examined as a request.
+  const std::string longest = std::string(248, 'x') + "/ping", ok = "{}";
+  const std::string big = "{\"pad\":\"" + std::string(brim::kMaxRequestBody - 10, 'p') + "\"}";
   ASSERT_EQ(big.size(), brim::kMaxRequestBody);
-  EXPECT_EQ(examine("dev/ping", big), Verdict::Dispatch);
+  for (auto [topic, body, v] : {std::tuple{std::string("dev/ping"), ok, Verdict::Dispatch}, {"dev/ping/R", ok, Verdict::Ignore},
+                                {"dev/ping/R", "", Verdict::Ignore}, {"dev/ping", "", Verdict::EmptyBody},
+                                {"dev/ping", std::string(brim::kMaxRequestBody + 1, ' '), Verdict::BodyTooLarge},
+                                {"dev/ping", "[]", Verdict::NotAnObject}, {"dev/pong", ok, Verdict::UnknownHook},
+                                {longest, ok, Verdict::Dispatch}, {"x" + longest, ok, Verdict::TopicTooLong},
+                                {"x" + longest + "/R", ok, Verdict::Ignore}, {"dev/ping", big, Verdict::Dispatch}})
+    EXPECT_EQ(examine(topic, body), v) << topic.size() << " " << body.substr(0, 10);
 }
 
 TEST(LoadModules, LoadsSharedObjectsAndNamesTheOnesThatFailFromTheDirectoryConfigured) {
-  char dir[] = "/tmp/brim_modules_XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  const std::string d = dir;
-  for (const char *name : {"/broken.so", "/readme.txt", "/notes.so.txt"}) {
-    FILE *f = std::fopen((d + name).c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    std::fputs("not an ELF object\n", f);
-    std::fclose(f);
+  {
+    unit::TempDir d;
+    for (const char *name : {"broken.so", "readme.txt", "notes.so.txt"}) unit::put(d / name, "not an ELF object\n");
+    EXPECT_EQ(brim::load_modules(d.dir.c_str()), 0);
+    EXPECT_STREQ(brim::module_failures(), "broken.so");  // the other files are not modules
   }
-  EXPECT_EQ(brim::load_modules(dir), 0);
-  EXPECT_STREQ(brim::module_failures(), "broken.so");  // the other files are not modules
-  for (const char *name : {"/broken.so", "/readme.txt", "/notes.so.txt"}) unlink((d + name).c_str());
-  rmdir(dir);
   EXPECT_EQ(brim::load_modules("/nonexistent/brim/modules"), 0);
   EXPECT_STREQ(brim::module_failures(), "broken.so");
 

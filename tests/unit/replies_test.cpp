@@ -1,13 +1,9 @@
 // Replies, and the subscriber's failure reply, through a real mosquitto broker on a loopback port.
-#include <gtest/gtest.h>
 
-#include <cstring>
-#include <string>
-
-#include "brimlib.h"
 #include "platform/vzmqtt/dispatch.h"
 #include "tests/support/mqtt_broker.h"
 #include "tests/support/store_file.h"
+#include "tests/unit/unit.h"
 
 namespace {
 
@@ -30,11 +26,8 @@ class Replies : public ::testing::Test {
     auto all = listener_.received();
     EXPECT_FALSE(all.empty());
     if (!all.empty()) all.pop_back();
-    for (const auto &m : all) {
-      EXPECT_EQ(m.qos, 0) << m.topic;
-      EXPECT_FALSE(m.retain) << m.topic;
-      EXPECT_EQ(m.payloadlen, static_cast<int>(m.payload.size())) << m.topic;  // no terminator
-    }
+    for (const auto &m : all)  // no terminator
+      EXPECT_TRUE(m.qos == 0 && !m.retain && m.payloadlen == static_cast<int>(m.payload.size())) << m.topic;
     return all;
   }
 
@@ -46,22 +39,17 @@ class Replies : public ::testing::Test {
 TEST_F(Replies, CfgResponsePublishesTheTextUnchangedAndRefusesTopicsWithoutAReplyTopic) {
   const char *body = "{\"not\": \"parsed\", \"x\": [1,2]}";
   const std::string longest(253, 't'), too_long(254, 't');
-  EXPECT_EQ(websGetCfgResponse(handler_.handle(), "vz/dev1/wifi/get", body), MOSQ_ERR_SUCCESS);
-  EXPECT_EQ(websGetCfgResponse(handler_.handle(), "a/b", ""), MOSQ_ERR_SUCCESS);
-  EXPECT_EQ(websGetCfgResponse(handler_.handle(), "a/c", nullptr), MOSQ_ERR_SUCCESS);
-  EXPECT_EQ(websGetCfgResponse(handler_.handle(), longest.c_str(), "ok"), MOSQ_ERR_SUCCESS);
-  EXPECT_EQ(websGetCfgResponse(handler_.handle(), too_long.c_str(), "cut"), MOSQ_ERR_INVAL);
-  EXPECT_EQ(websGetCfgResponse(handler_.handle(), nullptr, "none"), MOSQ_ERR_INVAL);
+  for (auto [topic, text, rc] : {std::tuple{"vz/dev1/wifi/get", body, MOSQ_ERR_SUCCESS}, {"a/b", "", MOSQ_ERR_SUCCESS},
+                                 {"a/c", nullptr, MOSQ_ERR_SUCCESS}, {longest.c_str(), "ok", MOSQ_ERR_SUCCESS},
+                                 {too_long.c_str(), "cut", MOSQ_ERR_INVAL}, {nullptr, "none", MOSQ_ERR_INVAL}})
+    EXPECT_EQ(websGetCfgResponse(handler_.handle(), topic, text), rc) << (topic ? topic : "(null)");
   websErrorResponse(handler_.handle(), too_long.c_str(), "cut");
   websSetCfgResponse(handler_.handle(), too_long.c_str(), "1", "2");
   auto got = everything_before_marker();
   ASSERT_EQ(got.size(), 4u);
   const std::pair<std::string, std::string> want[] = {
       {"vz/dev1/wifi/get/R", body}, {"a/b/R", ""}, {"a/c/R", ""}, {longest + "/R", "ok"}};
-  for (size_t i = 0; i < 4; ++i) {
-    EXPECT_EQ(got[i].topic, want[i].first);
-    EXPECT_EQ(got[i].payload, want[i].second);
-  }
+  for (size_t i = 0; i < 4; ++i) EXPECT_EQ(std::pair(got[i].topic, got[i].payload), want[i]);
 }
 
 TEST_F(Replies, ErrorAndSetResponsesAreTheFormattedObjects) {
@@ -72,10 +60,8 @@ TEST_F(Replies, ErrorAndSetResponsesAreTheFormattedObjects) {
   websSetCfgResponse(handler_.handle(), "req/set", "30", "x\"y");
   auto got = everything_before_marker();
   ASSERT_EQ(got.size(), 2u);
-  EXPECT_EQ(got[0].topic, "req/1/R");
-  EXPECT_EQ(got[0].payload, "{\n\t\"success\":\tfalse,\n\t\"error\":\t\"bad \\\"ssid\\\"\\n\"\n}");
-  EXPECT_EQ(got[1].topic, "req/set/R");
-  EXPECT_EQ(got[1].payload,
+  EXPECT_EQ(got[0].topic + " " + got[0].payload, "req/1/R {\n\t\"success\":\tfalse,\n\t\"error\":\t\"bad \\\"ssid\\\"\\n\"\n}");
+  EXPECT_EQ(got[1].topic + " " + got[1].payload, "req/set/R "
             "{\n\t\"success\":\ttrue,\n\t\"error\":\tnull,\n\t\"lan_ip\":\t\"10.1.2.3\",\n"
             "\t\"wtime\":\t\"30\",\n\t\"reserv\":\t\"x\\\"y\"\n}");
 }
@@ -87,9 +73,7 @@ TEST_F(Replies, SafeVzPubForwardsItsFourWordsToVzPub) {
   EXPECT_EQ(rc, 0);
   ASSERT_TRUE(listener_.wait_for(1));
   const auto &m = listener_.received()[0];
-  EXPECT_EQ(m.topic, "vz/out");
-  EXPECT_EQ(m.payload, std::string(payload, sizeof payload - 1));
-  EXPECT_EQ(m.qos, 0);
+  EXPECT_EQ(m.topic + " " + m.payload + " " + std::to_string(m.qos), "vz/out " + std::string(payload, sizeof payload - 1) + " 0");
   // Whatever vz_pub answers (here: an invalid QoS), the result is 0.
   EXPECT_EQ(safe_vz_pub(reinterpret_cast<intptr_t>("vz/out"), 0, 0, 7), 0);
 }

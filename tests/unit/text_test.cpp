@@ -1,13 +1,6 @@
-#include <gtest/gtest.h>
+// Text utilities: hex digits and conversions, list splitting, tuple picking, MAC check.
 
-#include <algorithm>
-#include <cstring>
-#include <memory>
-#include <string>
-#include <tuple>
-#include <vector>
-
-#include "brimlib.h"
+#include "tests/unit/unit.h"
 
 namespace {
 
@@ -56,9 +49,7 @@ TEST(SplitString, FieldsFailuresAndBounds) {
 
 TEST(SplitString, BadArgumentsWriteNothing) {
   Rows r(2, 4);
-  EXPECT_EQ(r.split(""), -1);
-  EXPECT_EQ(r.split(nullptr), -1);
-  EXPECT_EQ(splitString2Arr_v2("a", nullptr, 2, 4, ','), -1);
+  EXPECT_EQ(r.split("") + r.split(nullptr) + splitString2Arr_v2("a", nullptr, 2, 4, ','), -3);
   for (auto [rows, size] : {std::pair{0, 4}, {2, 0}, {-1, 4}, {2, -4}})
     EXPECT_EQ(splitString2Arr_v2("a", r.buf.data(), rows, size, ','), -1);
   EXPECT_EQ(std::string(r.buf.begin(), r.buf.end()), std::string(r.buf.size(), '#'));
@@ -68,11 +59,9 @@ TEST(BinToStr, LowerCasePairsAndExactlyTwicePlusOneBytes) {
   const unsigned char three[] = {0x00, 0xAB, 0x1F};
   std::vector<char> out(7 + 4, '#');
   convert_bin_to_str(three, 3, out.data());
-  EXPECT_STREQ(out.data(), "00ab1f");
-  EXPECT_EQ(std::string(out.begin() + 7, out.end()), "####");
+  EXPECT_EQ(std::string(out.begin(), out.end()), std::string("00ab1f\0####", 11));
   convert_bin_to_str(three, 0, out.data());
-  EXPECT_STREQ(out.data(), "");
-  EXPECT_EQ(out[1], '0');  // only the terminator is written
+  EXPECT_EQ(std::string(out.data(), 2), std::string("\0" "0", 2));  // only the terminator is written
   convert_bin_to_str(three, -3, out.data());
   EXPECT_STREQ(out.data(), "");
 }
@@ -96,35 +85,25 @@ TEST(CheckVar, TokensOneToFourAndTheSourceLimit) {
 }
 
 TEST(StringToHex, PairsBecomeBytesAndReadsStopAtTheTerminator) {
-  unsigned char out[3] = {0x55, 0x55, 0x55};
-  EXPECT_EQ(string_to_hex("0aFf", out, 4), 1);
-  EXPECT_EQ(out[0] * 256 + out[1], 0x0AFF);
-  EXPECT_EQ(string_to_hex("0g", out, 2), 0);
-  EXPECT_EQ(string_to_hex("zz", out, 0), 1);
-  out[1] = 0x55;
-  EXPECT_EQ(string_to_hex("12x456", out, 6), 0);  // bytes before the failure stay
-  EXPECT_EQ(out[0], 0x12);
-  EXPECT_EQ(out[1], 0x55);
-  // Odd lengths: the lone last digit pairs with the character after it.
-  EXPECT_EQ(string_to_hex("0aF", out, 3), 0);  // ... the terminator fails
-  EXPECT_EQ(out[0], 0x0A);
-  EXPECT_EQ(out[1], 0x55);
-  EXPECT_EQ(string_to_hex("0aFf", out, 3), 1);
-  EXPECT_EQ(out[1], 0xFF);
-  out[1] = 0x55;
+  // Text, length -> result and the two output bytes (0x55: untouched). Bytes before a failure stay; an odd length's
+  // lone last digit pairs with the character after it, and the terminator fails.
+  for (auto [text, len, rc, bytes] : {std::tuple{"0aFf", 4, 1, 0x0AFF}, {"0g", 2, 0, 0x5555}, {"zz", 0, 1, 0x5555},
+                                      {"12x456", 6, 0, 0x1255}, {"0aF", 3, 0, 0x0A55}, {"0aFf", 3, 1, 0x0AFF}}) {
+    unsigned char out[3] = {0x55, 0x55, 0x55};
+    EXPECT_EQ(string_to_hex(text, out, len), rc) << text << "/" << len;
+    EXPECT_EQ(out[0] * 256 + out[1], bytes) << text << "/" << len;
+  }
   // Exactly sized heap texts: a read past the terminator trips the address sanitizer.
-  std::unique_ptr<char[]> text(new char[3]{'0', 'a', '\0'});
-  EXPECT_EQ(string_to_hex(text.get(), out, 4), 0);
-  std::unique_ptr<char[]> one(new char[2]{'7', '\0'});
-  EXPECT_EQ(string_to_hex(one.get(), out, 9), 0);
+  unsigned char out[3] = {0x55, 0x55, 0x55};
+  std::unique_ptr<char[]> text(new char[3]{'0', 'a', '\0'}), one(new char[2]{'7', '\0'});
+  EXPECT_EQ(string_to_hex(text.get(), out, 4) + string_to_hex(one.get(), out, 9), 0);
   EXPECT_EQ(out[1], 0x55);
 }
 
 TEST(IsMacValid, OnlyColonSeparatedSixPairs) {
-  EXPECT_EQ(isMacValid("00:1a:2B:3c:4D:5e"), 1);
-  for (const char *bad : {"00-1a-2B-3c-4D-5e", "00:1a:2B:3c:4D:5", "00:1a:2B:3c:4D:5e ", "00:1a:2B:3c:4D:5g",
-                          "001:a:2B:3c:4D:5e", "", static_cast<const char *>(nullptr)})
-    EXPECT_EQ(isMacValid(bad), 0) << (bad ? bad : "(null)");
+  for (auto [mac, ok] : {std::pair{"00:1a:2B:3c:4D:5e", 1}, {"00-1a-2B-3c-4D-5e", 0}, {"00:1a:2B:3c:4D:5", 0}, {"00:1a:2B:3c:4D:5e ", 0},
+                         {"00:1a:2B:3c:4D:5g", 0}, {"001:a:2B:3c:4D:5e", 0}, {"", 0}, {nullptr, 0}})
+    EXPECT_EQ(isMacValid(mac), ok) << (mac ? mac : "(null)");
 }
 
 TEST(GetNthValue, EmptyFieldsCountMissingOnesFailResultsAreCut) {
@@ -136,10 +115,8 @@ TEST(GetNthValue, EmptyFieldsCountMissingOnesFailResultsAreCut) {
     EXPECT_EQ(getNthValueSafe(index, src, ',', out, len), rc) << src << " #" << index << " len " << len;
     EXPECT_STREQ(out, text) << src << " #" << index << " len " << len;
   }
-  char out[4];
-  EXPECT_EQ(getNthValueSafe(0, nullptr, ',', out, 4), -1);
-  EXPECT_EQ(getNthValueSafe(0, "a", ',', nullptr, 4), -1);
-  EXPECT_EQ(getNthValueSafe(1, "a", '\0', out, 4), -1);  // the terminator is no delimiter
+  char out[4];  // the terminator is no delimiter
+  EXPECT_EQ(getNthValueSafe(0, nullptr, ',', out, 4) + getNthValueSafe(0, "a", ',', nullptr, 4) + getNthValueSafe(1, "a", '\0', out, 4), -3);
 }
 
 }  // namespace
