@@ -57,6 +57,8 @@ TEST_F(Files, ReadAtOffsets) {
     EXPECT_EQ(f_read(path.c_str(), buf, off, off == 8 ? 10 : 4), rc) << path << "@" << off;
     EXPECT_EQ(std::string(buf, 5), shown) << path << "@" << off;
   }
+  char buf[4];
+  EXPECT_EQ(f_read(p("r").c_str(), buf, 0, -1), -1);
 }
 
 TEST_F(Files, WriteLineModesAndLongLines) {

@@ -1,7 +1,10 @@
 // Running commands, capturing their output and quoting for the shell, against the real /bin/sh.
 #include <signal.h>
 #include <sys/time.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <filesystem>
 
 #include "tests/unit/unit.h"
 
@@ -54,6 +57,9 @@ TEST(ShellQuote, WhatDoesNotFitIsRefused) {
     EXPECT_EQ(brim_shell_quote(text, out, sizeof out), rc) << text;
     if (text) EXPECT_STREQ(out, quoted);
   }
+  char none[1] = {'x'};  // a block of no size is not written, not even its terminator
+  EXPECT_EQ(brim_shell_quote("a", none, 0), -1);
+  EXPECT_EQ(none[0], 'x');
 }
 
 TEST(Capture, FirstLineCutToTheBufferAndSilentCommands) {
@@ -72,6 +78,15 @@ TEST(Capture, FirstLineCutToTheBufferAndSilentCommands) {
   char guard[4] = {'a', 'b', 'c', 'd'};  // no size, no write
   EXPECT_EQ(getCmdResult("echo hi", guard + 2, 0) + getCmdResult("echo hi", guard + 2, -5) + getCmdStr("echo hi", guard + 2, 0), -3);
   EXPECT_EQ(std::string(guard, 4), "abcd");
+  // Every reader closes its pipe and reaps its shell: no descriptor and no child is left behind.
+  auto open_fds = [] { int n = 0; for (const auto &e : std::filesystem::directory_iterator("/proc/self/fd")) n += !e.path().empty(); return n; };
+  int before = open_fds();
+  char buf[8];
+  getCmdResult("echo hi", buf, sizeof buf), getCmdStr("echo hi", buf, sizeof buf), getCmdVal("echo 1");
+  EXPECT_EQ(open_fds(), before);
+  EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
+  // A name that cannot be an interface's runs nothing and gives the last channel read: none yet.
+  EXPECT_EQ(getWirelessChannel("wlan0;reboot"), 0);
 }
 
 TEST(Capture, DateTextHasTheTwelveHourForm) {

@@ -88,7 +88,7 @@ TEST(StringToHex, PairsBecomeBytesAndReadsStopAtTheTerminator) {
   // Text, length -> result and the two output bytes (0x55: untouched). Bytes before a failure stay; an odd length's
   // lone last digit pairs with the character after it, and the terminator fails.
   for (auto [text, len, rc, bytes] : {std::tuple{"0aFf", 4, 1, 0x0AFF}, {"0g", 2, 0, 0x5555}, {"zz", 0, 1, 0x5555},
-                                      {"12x456", 6, 0, 0x1255}, {"0aF", 3, 0, 0x0A55}, {"0aFf", 3, 1, 0x0AFF}}) {
+                                      {"12x456", 6, 0, 0x1255}, {"a0", 2, 1, 0xA055}, {"0aF", 3, 0, 0x0A55}, {"0aFf", 3, 1, 0x0AFF}}) {
     unsigned char out[3] = {0x55, 0x55, 0x55};
     EXPECT_EQ(string_to_hex(text, out, len), rc) << text << "/" << len;
     EXPECT_EQ(out[0] * 256 + out[1], bytes) << text << "/" << len;
