@@ -68,29 +68,22 @@ void answer(const wireless_double::Seen &s, const std::vector<uint8_t> &bytes, s
 // The private request of a declared interface, after the common checks.
 int driver(wireless_double::Radio &r, const wireless_double::Seen &s) {
   uint16_t want = 0;
+  const std::string what = s.name + ": request " + std::to_string(s.request);
   switch (s.request) {
     case kStaInfo: want = kStaInfoLen; break;
     case kStaNum: want = sizeof(uint16_t); break;
-    case kScanReq: want = 1; break;
-    case kScanResult:
-      // The caller's first byte chooses: 0 asks for the whole buffer, anything else for one byte.
+    case kScanReq: case kJoinResult: want = 1; break;
+    case kScanResult:  // the caller's first byte: 0 asks for the whole buffer, else for one byte
       want = (s.pointer != nullptr && *static_cast<const uint8_t *>(s.pointer) != 0) ? 1 : kSurveyLen;
       break;
-    case kJoinResult: want = 1; break;
     case kBssInfo: want = kBssInfoLen; break;
-    default: return refuse(s.name + ": request " + std::to_string(s.request) + " is not the driver's");
+    default: return refuse(what + " is not the driver's");
   }
-  if (s.pointer == nullptr) return refuse(s.name + ": request " + std::to_string(s.request) + " without data");
-  if (s.length != want)
-    return refuse(s.name + ": request " + std::to_string(s.request) + " length " + std::to_string(s.length) +
-                  ", driver needs " + std::to_string(want));
-  if (s.flags != 0) return refuse(s.name + ": request " + std::to_string(s.request) + " flags not 0");
+  if (s.pointer == nullptr) return refuse(what + " without data");
+  if (s.length != want) return refuse(what + " length " + std::to_string(s.length) + ", driver needs " + std::to_string(want));
+  if (s.flags != 0) return refuse(what + " flags not 0");
 
-  auto f = r.fail.find(s.request);
-  if (f != r.fail.end()) {
-    errno = f->second;
-    return -1;
-  }
+  if (auto f = r.fail.find(s.request); f != r.fail.end()) return errno = f->second, -1;
   void *data = const_cast<void *>(s.pointer);
   switch (s.request) {
     case kStaInfo: answer(s, r.sta_info, want); break;
@@ -113,14 +106,7 @@ int eth_driver(wireless_double::EthPort &port, const wireless_double::Seen &s) {
   if (words[1] != reinterpret_cast<uintptr_t>(s.pointer)) return refuse(s.name + ": block does not point at itself");
   if (words[2] != 0) return refuse(s.name + ": third word of the block not 0");
   if (words[3] == 0) return refuse(s.name + ": no link state word");
-  if (s.type < 0) {
-    errno = ENOTTY;
-    return -1;
-  }
-  if (port.fail != 0) {
-    errno = port.fail;
-    return -1;
-  }
+  if (s.type < 0 || port.fail != 0) return errno = s.type < 0 ? ENOTTY : port.fail, -1;
   std::memcpy(reinterpret_cast<void *>(words[3]), &port.link_state, sizeof port.link_state);
   return 0;
 }
@@ -174,13 +160,8 @@ extern "C" int __wrap_ioctl(int fd, request_t request, ...) {
   s.pointer = wrq->u.data.pointer;
   s.length = wrq->u.data.length;
   s.flags = wrq->u.data.flags;
-  int v = 0;
-  socklen_t len = sizeof v;
-  if (getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &v, &len) == 0) s.domain = v;
-  len = sizeof v;
-  if (getsockopt(fd, SOL_SOCKET, SO_TYPE, &v, &len) == 0) s.type = v;
+  note_socket(fd, s);
   int fdflags = fcntl(fd, F_GETFD);
-  s.cloexec = fdflags >= 0 && (fdflags & FD_CLOEXEC) != 0;
 
   State &st = state();
   auto radio = st.radios.find(s.name);
@@ -191,14 +172,7 @@ extern "C" int __wrap_ioctl(int fd, request_t request, ...) {
   if (!s.wireless) return __real_ioctl(fd, request, arg);
 
   // What the kernel would refuse before any driver sees the request.
-  if (fdflags < 0) {
-    errno = EBADF;
-    return -1;
-  }
-  if (s.type < 0) {
-    errno = ENOTTY;
-    return -1;
-  }
+  if (fdflags < 0 || s.type < 0) return errno = fdflags < 0 ? EBADF : ENOTTY, -1;
   if (nr == SIOCGIWNAME) {
     std::memset(wrq->u.name, 0, sizeof wrq->u.name);
     std::strcpy(wrq->u.name, "IEEE 802.11bgn");
@@ -213,13 +187,7 @@ Radio &declare(const std::string &name) { return state().radios[name] = Radio{};
 
 EthPort &declare_ethernet(const std::string &name) { return state().eth_ports[name] = EthPort{}; }
 
-void reset() {
-  State &st = state();
-  st.radios.clear();
-  st.eth_ports.clear();
-  st.log.clear();
-  st.violations.clear();
-}
+void reset() { state() = State{}; }
 
 const std::vector<Seen> &log() { return state().log; }
 void clear_log() { state().log.clear(); }
