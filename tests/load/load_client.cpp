@@ -1,13 +1,12 @@
 // Load test of the request subscriber: N MQTT clients, each on its own connection and thread,
 // send requests at a steady rate through the broker to brim_sub and check every reply, while
 // brim_sub's resident memory is sampled once a second. Runs inside the simulated router after a
-// boot (tests/load/load_inside.sh).   brim_load [-c CLIENTS] [-r RATE/s/client] [-d SECONDS]
+// boot (tests/load/load_inside.sh).   brim_load -p PID [-c CLIENTS] [-r RATE/s/client] [-d SECONDS]
 // Client k asks under "loadk/" and subscribes to "loadk/+/R". In each cycle of 20 requests:
 // "echo" with {"id":..,"seq":..} must come back as the exact text sent; "status" must answer an
 // object with a non-empty "lan_ip"; once, "set_hostname" must say success and hand "reserv" back.
 // Echo and host name replies are matched by id, status replies in order.
 #include <cjson/cJSON.h>
-#include <dirent.h>
 #include <mosquitto.h>
 #include <time.h>
 #include <unistd.h>
@@ -156,21 +155,6 @@ struct LoadClient {
   }
 };
 
-pid_t find_sub() {  // the one process named brim_sub
-  std::vector<pid_t> found;
-  if (DIR *d = opendir("/proc")) {
-    while (dirent *e = readdir(d)) {
-      char comm[64] = "";
-      if (FILE *f = std::fopen((std::string("/proc/") + e->d_name + "/comm").c_str(), "r")) {
-        if (std::fgets(comm, sizeof comm, f) && std::strcmp(comm, "brim_sub\n") == 0) found.push_back(std::atoi(e->d_name));
-        std::fclose(f);
-      }
-    }
-    closedir(d);
-  }
-  return found.size() == 1 ? found[0] : 0;
-}
-
 long rss_kib(pid_t pid) {  // -1 once the process is gone
   FILE *f = std::fopen(("/proc/" + std::to_string(pid) + "/status").c_str(), "r");
   if (f == nullptr) return -1;
@@ -185,14 +169,15 @@ long rss_kib(pid_t pid) {  // -1 once the process is gone
 }  // namespace
 
 int main(int argc, char **argv) {
-  for (int c; (c = getopt(argc, argv, "c:r:d:")) != -1;)
+  pid_t sub = 0;
+  for (int c; (c = getopt(argc, argv, "c:r:d:p:")) != -1;)
     if (c == 'c') g_clients = std::atoi(optarg);
     else if (c == 'r') g_rate = std::atof(optarg);
     else if (c == 'd') g_seconds = std::atoi(optarg);
-    else return std::fprintf(stderr, "usage: brim_load [-c CLIENTS] [-r RATE] [-d SECONDS]\n"), 2;
-  if (optind != argc || g_clients < 1 || g_rate <= 0 || g_seconds < 1) return std::fprintf(stderr, "bad options\n"), 2;
-  pid_t sub = find_sub();
-  if (sub == 0 || rss_kib(sub) < 0) return std::fprintf(stderr, "brim_load: not exactly one brim_sub running\n"), 2;
+    else if (c == 'p') sub = std::atoi(optarg);
+    else return 2;
+  if (optind != argc || g_clients < 1 || g_rate <= 0 || g_seconds < 1 || sub <= 0 || rss_kib(sub) < 0)
+    return std::fprintf(stderr, "usage: brim_load -p BRIM_SUB_PID [-c CLIENTS] [-r RATE] [-d SECONDS]\n"), 2;
   std::printf("brim_load: %d clients x %g requests/s for %d s; watching brim_sub %d\n", g_clients, g_rate, g_seconds, sub);
   std::fflush(stdout);
 

@@ -16,7 +16,9 @@ BRIM_MODULE_DIR=$modules brim_init >/dev/null 2>/tmp/brim_load_sub.err
 for _ in $(seq 250); do running brim_sub && break; sleep 0.02; done
 running brim_sub || { echo "load: brim_sub did not start" >&2; cat /tmp/brim_load_sub.err >&2; exit 1; }
 rc=0
-"$build/tests/brim_load" -d "$seconds" "$@" || rc=$?
+sub=$(grep -lx brim_sub /proc/[0-9]*/comm 2>/dev/null) || true
+sub=${sub#/proc/}
+"$build/tests/brim_load" -p "${sub%/comm}" -d "$seconds" "$@" || rc=$?
 # Each distinct line the boot and brim_sub wrote to standard error, once, with its count.
 [ -s /tmp/brim_load_sub.err ] && sort /tmp/brim_load_sub.err | uniq -c | awk "NR <= 20" || true
 exit $rc

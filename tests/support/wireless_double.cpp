@@ -24,21 +24,10 @@ template <typename R, typename Fd, typename Req, bool NoExcept>
 Req request_param(R (*)(Fd, Req, ...) noexcept(NoExcept));
 using request_t = decltype(request_param(&::ioctl));
 
-constexpr unsigned kWextFirst = 0x8B00;
-constexpr unsigned kWextLast = 0x8BFF;
-
-constexpr unsigned kStaInfo = 0x8B30;
-constexpr unsigned kStaNum = 0x8B31;
-constexpr unsigned kScanReq = 0x8B33;
-constexpr unsigned kScanResult = 0x8B34;
-constexpr unsigned kJoinResult = 0x8B36;
-constexpr unsigned kBssInfo = 0x8B37;
-
-constexpr uint16_t kStaInfoLen = 3120;
-constexpr uint16_t kSurveyLen = 11268;
-constexpr uint16_t kBssInfoLen = 44;
-
-constexpr unsigned kDevPrivate = 0x89F0;  // SIOCDEVPRIVATE
+constexpr unsigned kWextFirst = 0x8B00, kWextLast = 0x8BFF, kDevPrivate = 0x89F0;  // SIOCDEVPRIVATE
+constexpr unsigned kStaInfo = 0x8B30, kStaNum = 0x8B31, kScanReq = 0x8B33, kScanResult = 0x8B34, kJoinResult = 0x8B36,
+                   kBssInfo = 0x8B37;
+constexpr uint16_t kStaInfoLen = 3120, kSurveyLen = 11268, kBssInfoLen = 44;
 constexpr uintptr_t kEthGetWanLink = 2000;
 
 struct State {
@@ -53,11 +42,7 @@ State &state() {
   return s;
 }
 
-int refuse(const std::string &why) {
-  state().violations.push_back(why);
-  errno = EINVAL;
-  return -1;
-}
+int refuse(const std::string &why) { return state().violations.push_back(why), errno = EINVAL, -1; }
 
 // Copies the scripted bytes (at most `cap`) to the caller's data.
 void answer(const wireless_double::Seen &s, const std::vector<uint8_t> &bytes, size_t cap) {
@@ -111,12 +96,13 @@ int eth_driver(wireless_double::EthPort &port, const wireless_double::Seen &s) {
   return 0;
 }
 
+// Fills in the descriptor's socket domain and type, and whether it closes on exec.
 void note_socket(int fd, wireless_double::Seen &s) {
-  int v = 0;
-  socklen_t len = sizeof v;
-  if (getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &v, &len) == 0) s.domain = v;
-  len = sizeof v;
-  if (getsockopt(fd, SOL_SOCKET, SO_TYPE, &v, &len) == 0) s.type = v;
+  for (auto [opt, field] : {std::pair{SO_DOMAIN, &s.domain}, {SO_TYPE, &s.type}}) {
+    int v = 0;
+    socklen_t len = sizeof v;
+    if (getsockopt(fd, SOL_SOCKET, opt, &v, &len) == 0) *field = v;
+  }
   int fdflags = fcntl(fd, F_GETFD);
   s.cloexec = fdflags >= 0 && (fdflags & FD_CLOEXEC) != 0;
 }
@@ -184,7 +170,6 @@ extern "C" int __wrap_ioctl(int fd, request_t request, ...) {
 namespace wireless_double {
 
 Radio &declare(const std::string &name) { return state().radios[name] = Radio{}; }
-
 EthPort &declare_ethernet(const std::string &name) { return state().eth_ports[name] = EthPort{}; }
 
 void reset() { state() = State{}; }
@@ -192,7 +177,6 @@ void reset() { state() = State{}; }
 const std::vector<Seen> &log() { return state().log; }
 void clear_log() { state().log.clear(); }
 const std::vector<std::string> &violations() { return state().violations; }
-
 int count(const std::string &name, unsigned request) {
   int n = 0;
   for (const Seen &s : state().log) n += s.name == name && s.request == request;
