@@ -1,6 +1,5 @@
 #include "tests/support/sandbox_env.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -11,6 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 
 #include "brimlib.h"
 
@@ -135,30 +136,16 @@ bool wait_for_journal_line(std::string_view line, int limit_ms) {
   }, limit_ms);
 }
 
-std::string read_file(const std::string &path, bool *ok) {
-  std::string s;
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (ok) *ok = fd >= 0;
-  if (fd < 0) return s;
-  char buf[4096];
-  for (ssize_t n; (n = read(fd, buf, sizeof buf)) != 0;) {
-    if (n > 0) s.append(buf, static_cast<size_t>(n));
-    else if (errno != EINTR) break;
-  }
-  close(fd);
-  return s;
+std::string read_file(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 bool write_file(const std::string &path, std::string_view content) {
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  while (!content.empty()) {
-    ssize_t n = write(fd, content.data(), content.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return close(fd), false;
-    content.remove_prefix(static_cast<size_t>(n));
-  }
-  return close(fd) == 0;
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(content.data(), static_cast<std::streamsize>(content.size()));
+  out.close();
+  return !out.fail();
 }
 
 bool exists(const std::string &path) {
@@ -186,18 +173,15 @@ CmdResult run_program(const std::vector<std::string> &argv, std::string_view inp
 
 std::vector<pid_t> find_processes(std::string_view name) {
   std::vector<pid_t> pids;
-  DIR *d = opendir("/proc");
-  while (struct dirent *e = d ? readdir(d) : nullptr) {
-    char *end;
-    long pid = std::strtol(e->d_name, &end, 10);
-    std::string base = std::string("/proc/") + e->d_name;
-    if (*end != '\0' || pid <= 0 || trimmed(read_file(base + "/comm")) != name) continue;
+  std::error_code ec;
+  for (const auto &e : std::filesystem::directory_iterator("/proc", ec)) {
+    std::string base = e.path().string(), pid = e.path().filename().string();
+    if (pid.find_first_not_of("0123456789") != std::string::npos || trimmed(read_file(base + "/comm")) != name) continue;
     // A zombie has finished: its state, after the parenthesised name, is Z.
     std::string stat = read_file(base + "/stat");
     size_t paren = stat.rfind(')');
-    if (paren != std::string::npos && paren + 2 < stat.size() && stat[paren + 2] != 'Z') pids.push_back(static_cast<pid_t>(pid));
+    if (paren != std::string::npos && paren + 2 < stat.size() && stat[paren + 2] != 'Z') pids.push_back(std::stoi(pid));
   }
-  if (d) closedir(d);
   return pids;
 }
 

@@ -47,7 +47,7 @@ bool wait_until(Done done, int limit_ms = 5000) {
 }
 bool wait_for_journal_line(std::string_view line, int limit_ms = 5000);
 
-std::string read_file(const std::string &path, bool *ok = nullptr);  // "" when unreadable
+std::string read_file(const std::string &path);  // "" when unreadable
 bool write_file(const std::string &path, std::string_view content);
 bool exists(const std::string &path);  // lstat succeeds
 std::string trimmed(std::string s);    // without trailing line ends

@@ -118,44 +118,31 @@ extern "C" int __wrap_ioctl(int fd, request_t request, ...) {
   va_end(ap);
 
   unsigned nr = static_cast<unsigned>(request);
-  if (nr == kDevPrivate && arg != nullptr) {
-    auto *ifr = static_cast<struct ifreq *>(arg);
-    const char *end = static_cast<const char *>(std::memchr(ifr->ifr_name, '\0', IFNAMSIZ));
-    wireless_double::Seen s;
-    s.request = nr;
-    s.name.assign(ifr->ifr_name, end ? static_cast<size_t>(end - ifr->ifr_name) : IFNAMSIZ);
-    s.pointer = ifr->ifr_data;
-    note_socket(fd, s);
-    State &st = state();
-    auto port = st.eth_ports.find(s.name);
-    s.wireless = port != st.eth_ports.end();  // answered by the double
-    st.log.push_back(s);
-    if (end == nullptr) return refuse("name not terminated within " + std::to_string(IFNAMSIZ) + " bytes");
-    if (!s.wireless) return __real_ioctl(fd, request, arg);
-    return eth_driver(port->second, s);
-  }
-  if (nr < kWextFirst || nr > kWextLast) return __real_ioctl(fd, request, arg);
-
-  // A Wireless Extensions request: the argument is a request block.
+  const bool eth = nr == kDevPrivate && arg != nullptr;
+  if (!eth && (nr < kWextFirst || nr > kWextLast)) return __real_ioctl(fd, request, arg);
+  if (arg == nullptr) return refuse("request " + std::to_string(nr) + " without a request block");
+  // Both blocks begin with the name; a Wireless Extensions block then holds the data's pointer,
+  // length and flags, an ifreq for the Ethernet driver a pointer at its own block.
   auto *wrq = static_cast<struct iwreq *>(arg);
+  const char *end = static_cast<const char *>(std::memchr(wrq->ifr_name, '\0', IFNAMSIZ));
   wireless_double::Seen s;
   s.request = nr;
-  if (wrq == nullptr) return refuse("request " + std::to_string(nr) + " without a request block");
-  const char *end = static_cast<const char *>(std::memchr(wrq->ifr_name, '\0', IFNAMSIZ));
   s.name.assign(wrq->ifr_name, end ? static_cast<size_t>(end - wrq->ifr_name) : IFNAMSIZ);
-  s.pointer = wrq->u.data.pointer;
-  s.length = wrq->u.data.length;
-  s.flags = wrq->u.data.flags;
+  if (eth) {
+    s.pointer = static_cast<struct ifreq *>(arg)->ifr_data;
+  } else {
+    s.pointer = wrq->u.data.pointer, s.length = wrq->u.data.length, s.flags = wrq->u.data.flags;
+  }
   note_socket(fd, s);
   int fdflags = fcntl(fd, F_GETFD);
-
   State &st = state();
+  auto port = st.eth_ports.find(s.name);
   auto radio = st.radios.find(s.name);
-  s.wireless = radio != st.radios.end();
+  s.wireless = eth ? port != st.eth_ports.end() : radio != st.radios.end();  // answered by the double
   st.log.push_back(s);
-
   if (end == nullptr) return refuse("name not terminated within " + std::to_string(IFNAMSIZ) + " bytes");
   if (!s.wireless) return __real_ioctl(fd, request, arg);
+  if (eth) return eth_driver(port->second, s);
 
   // What the kernel would refuse before any driver sees the request.
   if (fdflags < 0 || s.type < 0) return errno = fdflags < 0 ? EBADF : ENOTTY, -1;

@@ -164,30 +164,4 @@ TEST_F(TakeEffectWlan, RunsTheCommandsOfEachSetting) {
   }
 }
 
-TEST_F(TakeEffectWlan, NamesThatAreNotPlainRunNothing) {
-  use_store(kBase);
-  ASSERT_NE(apmib_init(), 0);
-  const std::string canary = "/tmp/brim_wlan_canary";
-  unlink(canary.c_str());
-  const std::string hostile[] = {
-      "wlan0;touch " + canary,  "$(touch " + canary + ")", "`touch " + canary + "`", "wlan0 x;touch " + canary,
-      "wlan0\ntouch " + canary, "wlan0|touch " + canary, "wlan0-va0aaaaaaaa",  // 17 characters
-      "-a", ""};
-  wlan_idx = 1;
-  vwlan_idx = 3;
-  clear_journal();
-  for (const std::string &h : hostile) {
-    testing::internal::CaptureStdout();
-    takeEffectWlan(h.c_str(), 1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << h;
-    takeEffectWlan(h.c_str(), 0);
-  }
-  takeEffectWlan(nullptr, 1);
-  EXPECT_FALSE(exists(canary)) << "a hostile name reached a shell";
-  EXPECT_EQ(journal_lines(), Lines{});
-  EXPECT_EQ(wlan_idx, 1) << "the selection changed for a refused name";
-  EXPECT_EQ(vwlan_idx, 3);
-  unlink(canary.c_str());
-}
-
 }  // namespace

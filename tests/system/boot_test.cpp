@@ -108,7 +108,7 @@ TEST_F(Boot, WanLinkMarkerLanguageAndPluginVersion) {
     const bool one = std::string(v) == "1";
     run_shell(one ? "rm -f /tmp/wanlink" : "echo > /tmp/wanlink");  // the boot must make or remove it
     boot(std::string("WAN_LINK_MARK = ") + v + "\nWEB_LANGUAGE = \"vn,en\"\n");
-    EXPECT_EQ(read_file("/tmp/wanlink", nullptr), one ? "\n" : "") << v;
+    EXPECT_EQ(read_file("/tmp/wanlink"), one ? "\n" : "") << v;
     EXPECT_EQ(exists("/tmp/wanlink"), one) << v;
   }
   EXPECT_EQ(read_file("/var/js/language.js"), read_file("/web_brim/js/language_en.js")) << "en is searched before vn";

@@ -30,7 +30,8 @@ std::string file_md5(const std::string &path) {
 
 using FileMd5 = SandboxTest;
 
-TEST_F(FileMd5, DigestsInLowerCaseOrEmptyTextAndThePathIsOneShellWord) {
+// Hostile paths are in injection_test.
+TEST_F(FileMd5, DigestsInLowerCaseOrEmptyText) {
   const std::string dir = "/tmp/" + std::string(100, 'd');  // for paths of 214 characters and one more
   ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
   const std::string longest = dir + "/" + std::string(214 - dir.size() - 1, 'f');
@@ -46,19 +47,12 @@ TEST_F(FileMd5, DigestsInLowerCaseOrEmptyTextAndThePathIsOneShellWord) {
       {"/tmp/no such file", std::nullopt, ""},
       {longest, std::string("abc"), kAbc},
       {longest + "g", std::string("abc"), ""},  // refused rather than cut into another name
-      {"/tmp/odd dir/a b;touch canary1 $(touch canary2) `touch canary3` 'q'\"&|<>*.bin", std::string("abc"), kAbc},
-      {"/tmp/odd dir/back\\slash\nline", std::string(), kEmpty},  // md5sum escapes it before the digest
+      {"/tmp/back\\slash\nline", std::string(), kEmpty},  // md5sum escapes it before the digest
   };
-  ASSERT_EQ(mkdir("/tmp/odd dir", 0755), 0);
-  char cwd[4096];
-  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-  ASSERT_EQ(chdir("/tmp/odd dir"), 0);  // where canaries of a split command would appear
   for (const auto &row : rows) {
     if (row.content) ASSERT_TRUE(write_file(row.path, *row.content)) << row.path;
     EXPECT_EQ(file_md5(row.path), row.digest) << row.path;
   }
-  EXPECT_EQ(chdir(cwd), 0);
-  for (const char *c : {"canary1", "canary2", "canary3"}) EXPECT_FALSE(exists(std::string("/tmp/odd dir/") + c));
   EXPECT_TRUE(exists("/tmp/md5_sum"));  // left in place
 }
 

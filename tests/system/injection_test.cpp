@@ -1,7 +1,6 @@
 // Every place where text that is not a constant reaches a shell command, fed one hostile corpus:
 // the canary command in it must never run, and a legitimate value must still arrive intact. The
-// boot's password and host name go through the same kind of corpus in boot_test.cpp, interface
-// names of takeEffectWlan with a restart in apply_settings_test.cpp.
+// boot's password and host name go through the same kind of corpus in boot_test.cpp.
 #include <sys/wait.h>
 
 #include <cstring>
@@ -40,14 +39,15 @@ class Injection : public SandboxTest {
     std::remove(kCanary.c_str());
   }
   void TearDown() override {
+    wlan_idx = vwlan_idx = 0;
     EXPECT_FALSE(exists(kCanary)) << "a hostile text reached a shell";
     std::remove(kCanary.c_str());
     SandboxTest::TearDown();
   }
-  // Runs call(h) for every corpus text that `refused` accepts; nothing may run for any of them.
+  // Runs call(h) for every text that `refused` accepts; nothing may run for any of them.
   template <class Call, class Refused>
-  static void feed(const std::string &legit, Call call, Refused refused) {
-    for (const std::string &h : hostile_corpus(legit)) {
+  static void feed(const Lines &texts, Call call, Refused refused) {
+    for (const std::string &h : texts) {
       if (!refused(h)) continue;
       clear_journal();
       call(h);
@@ -59,11 +59,24 @@ class Injection : public SandboxTest {
 
 TEST_F(Injection, InterfaceNamesOfTheChannelQueryAndTakeEffectWlan) {
   auto all = [](const std::string &) { return true; };
-  feed("wlan0", [](const std::string &h) { getWirelessChannel(h.c_str()); }, all);
+  feed(hostile_corpus("wlan0"), [](const std::string &h) { getWirelessChannel(h.c_str()); }, all);
   getWirelessChannel("wlan1-va0");
   EXPECT_EQ(journal_lines_of("iwpriv"), Lines{journal_line({"iwpriv", "wlan1-va0", "get_mib", "channel"})});
   load_store();
-  feed("wlan1-va0", [](const std::string &h) { takeEffectWlan(h.c_str(), 0); }, all);
+  // Refused names print nothing, with or without a restart, and leave the selection alone.
+  Lines names = hostile_corpus("wlan1-va0");
+  names.insert(names.end(), {"wlan0-va0aaaaaaaa", "-a", ""});  // 17 characters; none at all
+  wlan_idx = 1, vwlan_idx = 3;
+  feed(names, [](const std::string &h) {
+    testing::internal::CaptureStdout();
+    takeEffectWlan(h.c_str(), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << h;
+    takeEffectWlan(h.c_str(), 0);
+  }, all);
+  takeEffectWlan(nullptr, 1);
+  EXPECT_TRUE(journal_lines().empty());
+  EXPECT_EQ(wlan_idx, 1) << "the selection changed for a refused name";
+  EXPECT_EQ(vwlan_idx, 3);
   takeEffectWlan("wlan1-va0", 0);
   EXPECT_EQ(journal_lines_of("flash"), (Lines{"flash set_mib wlan1", "flash set_mib wlan1-va0"}));
 }
@@ -71,7 +84,7 @@ TEST_F(Injection, InterfaceNamesOfTheChannelQueryAndTakeEffectWlan) {
 // A legitimate argument may hold blanks (several words for init.sh): only texts with shell
 // characters, or too long, are refused.
 TEST_F(Injection, InitScriptArgument) {
-  feed("bridge", [](const std::string &h) { EXPECT_EQ(run_init_script(h.c_str()), -1) << h; }, [](const std::string &h) {
+  feed(hostile_corpus("bridge"), [](const std::string &h) { EXPECT_EQ(run_init_script(h.c_str()), -1) << h; }, [](const std::string &h) {
     return h.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789 \t_-.,:=/") != std::string::npos ||
            h.size() >= 245;
   });
