@@ -74,9 +74,11 @@ void SandboxTest::SetUp() {
   setenv("APMIB_STORE", "/etc/apmib.store", 1);
   unsetenv("BRIM_SH_JOURNAL");
   clear_journal();
+  prepare();
 }
 
 void SandboxTest::TearDown() {
+  if (!IsSkipped()) cleanup();
   for (const std::string &dir : g_store_dirs) unlink((dir + "/apmib.store").c_str()), rmdir(dir.c_str());
   g_store_dirs.clear();
 }

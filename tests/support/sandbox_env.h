@@ -20,11 +20,14 @@ bool in_sandbox();  // brim-sandbox sets BRIM_SANDBOX=1
   if (!::brim_test::in_sandbox()) GTEST_SKIP() << "needs the simulated router: run through sandbox/brim-sandbox"
 
 // Skips outside the sandbox; before each test clears the journal, points APMIB_STORE at
-// /etc/apmib.store and unsets BRIM_SH_JOURNAL; after it removes what use_store() made.
+// /etc/apmib.store, unsets BRIM_SH_JOURNAL and calls prepare(); after it, cleanup() (unless
+// skipped) and removes what use_store() made.
 class SandboxTest : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
+  virtual void prepare() {}
+  virtual void cleanup() {}
 };
 
 void clear_journal();

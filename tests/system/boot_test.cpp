@@ -38,9 +38,7 @@ bool one_new_process(const char *name, const std::vector<pid_t> &old) {
 
 class Boot : public SandboxTest {
  protected:
-  void SetUp() override {
-    SandboxTest::SetUp();
-    if (IsSkipped()) return;
+  void prepare() override {
     setenv("BRIM_SH_JOURNAL", "1", 1);
     unsetenv("BRIM_VZ_SUB_FAIL");
     run_shell(std::string("rm -rf /mnt/plugin_version /var/plugin_version /tmp/wanlink ") + kCanary);

@@ -171,16 +171,11 @@ TEST_F(Faults, StoreItemsFailingInTurn) {
 class FullFileSystem : public SandboxTest {
  protected:
   const std::string dir = "/tmp/brim_small";
-  void SetUp() override {
-    SandboxTest::SetUp();
-    if (IsSkipped()) return;
+  void prepare() override {
     mkdir(dir.c_str(), 0755);
     ASSERT_EQ(mount("brim-small", dir.c_str(), "tmpfs", 0, "size=65536,mode=1777"), 0) << std::strerror(errno);
   }
-  void TearDown() override {
-    umount2(dir.c_str(), MNT_DETACH);
-    SandboxTest::TearDown();
-  }
+  void cleanup() override { umount2(dir.c_str(), MNT_DETACH); }
   void fill() {
     FILE *f = std::fopen((dir + "/filler").c_str(), "w");
     ASSERT_NE(f, nullptr);

@@ -32,17 +32,14 @@ Lines hostile_corpus(const std::string &legit) {
 
 class Injection : public SandboxTest {
  protected:
-  void SetUp() override {
-    SandboxTest::SetUp();
-    if (IsSkipped()) return;
+  void prepare() override {
     setenv("BRIM_SH_JOURNAL", "1", 1);
     std::remove(kCanary.c_str());
   }
-  void TearDown() override {
+  void cleanup() override {
     wlan_idx = vwlan_idx = 0;
     EXPECT_FALSE(exists(kCanary)) << "a hostile text reached a shell";
     std::remove(kCanary.c_str());
-    SandboxTest::TearDown();
   }
   // Runs call(h) for every text that `refused` accepts; nothing may run for any of them.
   template <class Call, class Refused>

@@ -37,9 +37,7 @@ bool isp_port(const char *what) {  // eth1's peer, in the ISP's network namespac
 
 class Isp : public SandboxTest {
  protected:
-  void SetUp() override {
-    SandboxTest::SetUp();
-    if (IsSkipped()) return;
+  void prepare() override {
     if (std::getenv("BRIM_ISP_NETNS") == nullptr) GTEST_SKIP() << "needs an ISP: brim-sandbox --isp";
     ASSERT_NE(apmib_init(), 0);  // the factory store: gateway mode, DHCP WAN
   }

@@ -41,17 +41,11 @@ struct Marked {  // a buffer whose untouched state is easy to check
 // The factory store loaded; the WAN port gets a subnet of its own only where a test adds one.
 class Kernel : public SandboxTest {
  protected:
-  void SetUp() override {
-    SandboxTest::SetUp();
-    if (!IsSkipped()) load_store();
-  }
-  void TearDown() override {
-    if (!IsSkipped()) {
-      run_shell("while ip route del default 2>/dev/null; do :; done; ip route flush dev eth1; ip addr flush dev eth1");
-      setenv("APMIB_STORE", "/etc/apmib.store", 1);  // later tests expect the router's own store
-      apmib_init();
-    }
-    SandboxTest::TearDown();
+  void prepare() override { load_store(); }
+  void cleanup() override {
+    run_shell("while ip route del default 2>/dev/null; do :; done; ip route flush dev eth1; ip addr flush dev eth1");
+    setenv("APMIB_STORE", "/etc/apmib.store", 1);  // later tests expect the router's own store
+    apmib_init();
   }
 };
 

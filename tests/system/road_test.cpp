@@ -44,9 +44,7 @@ class Road : public SandboxTest {
     if (booted_) run_shell("killall brim_sub 2>/dev/null; cp -f " + kStoreBackup + " /etc/apmib.store; rm -rf " +
                            kModules + " " + kStoreBackup + " " + kSubErr);
   }
-  void SetUp() override {
-    SandboxTest::SetUp();
-    if (IsSkipped()) return;
+  void prepare() override {
     if (!booted_) boot();
     connect();
   }

@@ -11,15 +11,13 @@ using namespace brim_test;
 
 class SystemFacts : public SandboxTest {
  protected:
-  void SetUp() override {
-    SandboxTest::SetUp();
-    if (IsSkipped()) return;
+  void prepare() override {
     mkdir("/tmp/fixtures", 0755);
     unlink("/tmp/fixtures/proc_mtd");
     unlink("/tmp/fixtures/port_status");
     setenv("BRIM_FIXTURES", "/tmp/fixtures", 1);
   }
-  void TearDown() override { unsetenv("BRIM_FIXTURES"); }
+  void cleanup() override { unsetenv("BRIM_FIXTURES"); }
 };
 
 TEST_F(SystemFacts, FlashSizeFromTheListing) {

@@ -20,16 +20,10 @@ constexpr unsigned kDevPrivate = 0x89F0, kBssInfo = SIOC_WL_BSS_INFO;
 
 class WanState : public SandboxTest {
  protected:
-  void SetUp() override {
-    SandboxTest::SetUp();
-    if (!IsSkipped()) clean();
-  }
-  void TearDown() override {
-    if (!IsSkipped()) {
-      EXPECT_EQ(wd::violations(), std::vector<std::string>{}) << "a driver would have seen a bad request";
-      clean();
-    }
-    SandboxTest::TearDown();
+  void prepare() override { clean(); }
+  void cleanup() override {
+    EXPECT_EQ(wd::violations(), std::vector<std::string>{}) << "a driver would have seen a bad request";
+    clean();
   }
   static void clean() {  // the sandbox's WAN: no lease, not connected, eth1 and its peer up
     wd::reset();
