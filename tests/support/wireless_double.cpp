@@ -24,21 +24,10 @@ template <typename R, typename Fd, typename Req, bool NoExcept>
 Req request_param(R (*)(Fd, Req, ...) noexcept(NoExcept));
 using request_t = decltype(request_param(&::ioctl));
 
-constexpr unsigned kWextFirst = 0x8B00;
-constexpr unsigned kWextLast = 0x8BFF;
-
-constexpr unsigned kStaInfo = 0x8B30;
-constexpr unsigned kStaNum = 0x8B31;
-constexpr unsigned kScanReq = 0x8B33;
-constexpr unsigned kScanResult = 0x8B34;
-constexpr unsigned kJoinResult = 0x8B36;
-constexpr unsigned kBssInfo = 0x8B37;
-
-constexpr uint16_t kStaInfoLen = 3120;
-constexpr uint16_t kSurveyLen = 11268;
-constexpr uint16_t kBssInfoLen = 44;
-
-constexpr unsigned kDevPrivate = 0x89F0;  // SIOCDEVPRIVATE
+constexpr unsigned kWextFirst = 0x8B00, kWextLast = 0x8BFF, kDevPrivate = 0x89F0;  // SIOCDEVPRIVATE
+constexpr unsigned kStaInfo = 0x8B30, kStaNum = 0x8B31, kScanReq = 0x8B33, kScanResult = 0x8B34, kJoinResult = 0x8B36,
+                   kBssInfo = 0x8B37;
+constexpr uint16_t kStaInfoLen = 3120, kSurveyLen = 11268, kBssInfoLen = 44;
 constexpr uintptr_t kEthGetWanLink = 2000;
 
 struct State {
@@ -53,11 +42,7 @@ State &state() {
   return s;
 }
 
-int refuse(const std::string &why) {
-  state().violations.push_back(why);
-  errno = EINVAL;
-  return -1;
-}
+int refuse(const std::string &why) { return state().violations.push_back(why), errno = EINVAL, -1; }
 
 // Copies the scripted bytes (at most `cap`) to the caller's data.
 void answer(const wireless_double::Seen &s, const std::vector<uint8_t> &bytes, size_t cap) {
@@ -68,29 +53,22 @@ void answer(const wireless_double::Seen &s, const std::vector<uint8_t> &bytes, s
 // The private request of a declared interface, after the common checks.
 int driver(wireless_double::Radio &r, const wireless_double::Seen &s) {
   uint16_t want = 0;
+  const std::string what = s.name + ": request " + std::to_string(s.request);
   switch (s.request) {
     case kStaInfo: want = kStaInfoLen; break;
     case kStaNum: want = sizeof(uint16_t); break;
-    case kScanReq: want = 1; break;
-    case kScanResult:
-      // The caller's first byte chooses: 0 asks for the whole buffer, anything else for one byte.
+    case kScanReq: case kJoinResult: want = 1; break;
+    case kScanResult:  // the caller's first byte: 0 asks for the whole buffer, else for one byte
       want = (s.pointer != nullptr && *static_cast<const uint8_t *>(s.pointer) != 0) ? 1 : kSurveyLen;
       break;
-    case kJoinResult: want = 1; break;
     case kBssInfo: want = kBssInfoLen; break;
-    default: return refuse(s.name + ": request " + std::to_string(s.request) + " is not the driver's");
+    default: return refuse(what + " is not the driver's");
   }
-  if (s.pointer == nullptr) return refuse(s.name + ": request " + std::to_string(s.request) + " without data");
-  if (s.length != want)
-    return refuse(s.name + ": request " + std::to_string(s.request) + " length " + std::to_string(s.length) +
-                  ", driver needs " + std::to_string(want));
-  if (s.flags != 0) return refuse(s.name + ": request " + std::to_string(s.request) + " flags not 0");
+  if (s.pointer == nullptr) return refuse(what + " without data");
+  if (s.length != want) return refuse(what + " length " + std::to_string(s.length) + ", driver needs " + std::to_string(want));
+  if (s.flags != 0) return refuse(what + " flags not 0");
 
-  auto f = r.fail.find(s.request);
-  if (f != r.fail.end()) {
-    errno = f->second;
-    return -1;
-  }
+  if (auto f = r.fail.find(s.request); f != r.fail.end()) return errno = f->second, -1;
   void *data = const_cast<void *>(s.pointer);
   switch (s.request) {
     case kStaInfo: answer(s, r.sta_info, want); break;
@@ -113,24 +91,18 @@ int eth_driver(wireless_double::EthPort &port, const wireless_double::Seen &s) {
   if (words[1] != reinterpret_cast<uintptr_t>(s.pointer)) return refuse(s.name + ": block does not point at itself");
   if (words[2] != 0) return refuse(s.name + ": third word of the block not 0");
   if (words[3] == 0) return refuse(s.name + ": no link state word");
-  if (s.type < 0) {
-    errno = ENOTTY;
-    return -1;
-  }
-  if (port.fail != 0) {
-    errno = port.fail;
-    return -1;
-  }
+  if (s.type < 0 || port.fail != 0) return errno = s.type < 0 ? ENOTTY : port.fail, -1;
   std::memcpy(reinterpret_cast<void *>(words[3]), &port.link_state, sizeof port.link_state);
   return 0;
 }
 
+// Fills in the descriptor's socket domain and type, and whether it closes on exec.
 void note_socket(int fd, wireless_double::Seen &s) {
-  int v = 0;
-  socklen_t len = sizeof v;
-  if (getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &v, &len) == 0) s.domain = v;
-  len = sizeof v;
-  if (getsockopt(fd, SOL_SOCKET, SO_TYPE, &v, &len) == 0) s.type = v;
+  for (auto [opt, field] : {std::pair{SO_DOMAIN, &s.domain}, {SO_TYPE, &s.type}}) {
+    int v = 0;
+    socklen_t len = sizeof v;
+    if (getsockopt(fd, SOL_SOCKET, opt, &v, &len) == 0) *field = v;
+  }
   int fdflags = fcntl(fd, F_GETFD);
   s.cloexec = fdflags >= 0 && (fdflags & FD_CLOEXEC) != 0;
 }
@@ -146,59 +118,34 @@ extern "C" int __wrap_ioctl(int fd, request_t request, ...) {
   va_end(ap);
 
   unsigned nr = static_cast<unsigned>(request);
-  if (nr == kDevPrivate && arg != nullptr) {
-    auto *ifr = static_cast<struct ifreq *>(arg);
-    const char *end = static_cast<const char *>(std::memchr(ifr->ifr_name, '\0', IFNAMSIZ));
-    wireless_double::Seen s;
-    s.request = nr;
-    s.name.assign(ifr->ifr_name, end ? static_cast<size_t>(end - ifr->ifr_name) : IFNAMSIZ);
-    s.pointer = ifr->ifr_data;
-    note_socket(fd, s);
-    State &st = state();
-    auto port = st.eth_ports.find(s.name);
-    s.wireless = port != st.eth_ports.end();  // answered by the double
-    st.log.push_back(s);
-    if (end == nullptr) return refuse("name not terminated within " + std::to_string(IFNAMSIZ) + " bytes");
-    if (!s.wireless) return __real_ioctl(fd, request, arg);
-    return eth_driver(port->second, s);
-  }
-  if (nr < kWextFirst || nr > kWextLast) return __real_ioctl(fd, request, arg);
-
-  // A Wireless Extensions request: the argument is a request block.
+  const bool eth = nr == kDevPrivate && arg != nullptr;
+  if (!eth && (nr < kWextFirst || nr > kWextLast)) return __real_ioctl(fd, request, arg);
+  if (arg == nullptr) return refuse("request " + std::to_string(nr) + " without a request block");
+  // Both blocks begin with the name; a Wireless Extensions block then holds the data's pointer,
+  // length and flags, an ifreq for the Ethernet driver a pointer at its own block.
   auto *wrq = static_cast<struct iwreq *>(arg);
+  const char *end = static_cast<const char *>(std::memchr(wrq->ifr_name, '\0', IFNAMSIZ));
   wireless_double::Seen s;
   s.request = nr;
-  if (wrq == nullptr) return refuse("request " + std::to_string(nr) + " without a request block");
-  const char *end = static_cast<const char *>(std::memchr(wrq->ifr_name, '\0', IFNAMSIZ));
   s.name.assign(wrq->ifr_name, end ? static_cast<size_t>(end - wrq->ifr_name) : IFNAMSIZ);
-  s.pointer = wrq->u.data.pointer;
-  s.length = wrq->u.data.length;
-  s.flags = wrq->u.data.flags;
-  int v = 0;
-  socklen_t len = sizeof v;
-  if (getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &v, &len) == 0) s.domain = v;
-  len = sizeof v;
-  if (getsockopt(fd, SOL_SOCKET, SO_TYPE, &v, &len) == 0) s.type = v;
+  if (eth) {
+    s.pointer = static_cast<struct ifreq *>(arg)->ifr_data;
+  } else {
+    s.pointer = wrq->u.data.pointer, s.length = wrq->u.data.length, s.flags = wrq->u.data.flags;
+  }
+  note_socket(fd, s);
   int fdflags = fcntl(fd, F_GETFD);
-  s.cloexec = fdflags >= 0 && (fdflags & FD_CLOEXEC) != 0;
-
   State &st = state();
+  auto port = st.eth_ports.find(s.name);
   auto radio = st.radios.find(s.name);
-  s.wireless = radio != st.radios.end();
+  s.wireless = eth ? port != st.eth_ports.end() : radio != st.radios.end();  // answered by the double
   st.log.push_back(s);
-
   if (end == nullptr) return refuse("name not terminated within " + std::to_string(IFNAMSIZ) + " bytes");
   if (!s.wireless) return __real_ioctl(fd, request, arg);
+  if (eth) return eth_driver(port->second, s);
 
   // What the kernel would refuse before any driver sees the request.
-  if (fdflags < 0) {
-    errno = EBADF;
-    return -1;
-  }
-  if (s.type < 0) {
-    errno = ENOTTY;
-    return -1;
-  }
+  if (fdflags < 0 || s.type < 0) return errno = fdflags < 0 ? EBADF : ENOTTY, -1;
   if (nr == SIOCGIWNAME) {
     std::memset(wrq->u.name, 0, sizeof wrq->u.name);
     std::strcpy(wrq->u.name, "IEEE 802.11bgn");
@@ -210,21 +157,13 @@ extern "C" int __wrap_ioctl(int fd, request_t request, ...) {
 namespace wireless_double {
 
 Radio &declare(const std::string &name) { return state().radios[name] = Radio{}; }
-
 EthPort &declare_ethernet(const std::string &name) { return state().eth_ports[name] = EthPort{}; }
 
-void reset() {
-  State &st = state();
-  st.radios.clear();
-  st.eth_ports.clear();
-  st.log.clear();
-  st.violations.clear();
-}
+void reset() { state() = State{}; }
 
 const std::vector<Seen> &log() { return state().log; }
 void clear_log() { state().log.clear(); }
 const std::vector<std::string> &violations() { return state().violations; }
-
 int count(const std::string &name, unsigned request) {
   int n = 0;
   for (const Seen &s : state().log) n += s.name == name && s.request == request;

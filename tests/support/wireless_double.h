@@ -1,17 +1,10 @@
-// A wireless driver for machines that have none. The test executables are linked with
-// -Wl,--wrap=ioctl, so every ioctl made by the library's objects (and by test code) reaches
-// __wrap_ioctl in wireless_double.cpp. For an interface name that a test has declared wireless,
-// SIOCGIWNAME succeeds and the driver's private requests are answered from the scripted state
-// below; every other request, and every request for any other name, goes on to the C library's
-// ioctl. Inside the sandbox that is first the router's Ethernet driver (platform/ethdriver,
-// preloaded into every process there), which answers the WAN link request of an undeclared
-// Ethernet port from its real carrier, and then the kernel. Each request is answered once: by
-// this double for a declared port, else by what lies beneath it.
-//
-// The double also checks what a real driver would be handed: a known request number, the name
-// terminated within its 16 bytes, a data pointer and the length that request needs (flags 0),
-// on an open socket. A request that breaks a rule is refused with EINVAL and noted in
-// violations(); tests expect that list to stay empty.
+// A wireless driver for machines that have none. Test programs link with -Wl,--wrap=ioctl, so
+// every ioctl reaches __wrap_ioctl. For a name declared wireless, SIOCGIWNAME succeeds and the
+// driver's private requests are answered from the scripted Radio; for a declared EthPort, the
+// Ethernet driver's SIOCDEVPRIVATE WAN link request. Everything else goes to the C library's
+// ioctl (in the sandbox, first the router's Ethernet driver, platform/ethdriver). A request a
+// real driver would refuse (unknown number, unterminated name, wrong data pointer, length or
+// flags) fails with EINVAL and is noted in violations(), which tests expect to stay empty.
 #pragma once
 
 #include <cstdint>
@@ -32,10 +25,8 @@ struct Radio {
   std::map<unsigned, int> fail;       // request number -> errno it fails with
 };
 
-// Scripted state of one wired port whose Ethernet driver answers the device-private request
-// (SIOCDEVPRIVATE, ifr_data at a DevPrivateArgs block with ETH_CMD_GET_WAN_LINK). The double
-// checks the block as that driver reads it: the command, the block's own address, 0, and a
-// pointer for the link state word, which it then writes.
+// A wired port: the block at ifr_data must hold ETH_CMD_GET_WAN_LINK, its own address, 0, and a
+// pointer to the link state word, which is then written.
 struct EthPort {
   int32_t link_state = 0;  // written as it is: 0 link, negative none, anything else too
   int fail = 0;            // errno the request fails with; 0 answers
@@ -54,18 +45,12 @@ struct Seen {
   bool cloexec = false;
 };
 
-// Declares `name` wireless (replacing earlier state) and returns its state for scripting.
-Radio &declare(const std::string &name);
-// Declares `name` a wired port with the Ethernet driver (replacing earlier state); returns its
-// state for scripting. Device-private requests for other names go to the kernel.
-EthPort &declare_ethernet(const std::string &name);
-// Forgets every declared interface, the log and the violations.
-void reset();
+Radio &declare(const std::string &name);             // replaces earlier state
+EthPort &declare_ethernet(const std::string &name);  // replaces earlier state
+void reset();  // forgets every declared interface, the log and the violations
 const std::vector<Seen> &log();
-// Forgets the log only (long runs, e.g. benchmarks).
 void clear_log();
 const std::vector<std::string> &violations();
-// Requests in the log for `name` with `request`.
-int count(const std::string &name, unsigned request);
+int count(const std::string &name, unsigned request);  // requests in the log for name
 
 }  // namespace wireless_double

@@ -1,16 +1,11 @@
 // WAN connection state in the simulated router: the store chooses mode and type, the Ethernet
 // and wireless drivers answer through the driver double, and the PPP marker, the DHCP client's
 // pid file and the connection time are real files in the sandbox's private /etc and /var. A port
-// that the double has not been told about is answered by the router's own Ethernet driver
-// (platform/ethdriver), from the port's carrier.
-#include <gtest/gtest.h>
+// the double was not told about is answered by the router's own Ethernet driver, from its carrier.
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <string>
-#include <vector>
 
 #include "brimlib.h"
 #include "tests/support/sandbox_env.h"
@@ -20,49 +15,33 @@ namespace wd = wireless_double;
 
 namespace {
 
-using brim_test::run_shell;
-using brim_test::write_file;
+using namespace brim_test;
+constexpr unsigned kDevPrivate = 0x89F0, kBssInfo = SIOC_WL_BSS_INFO;
 
-constexpr unsigned kDevPrivate = 0x89F0;
-constexpr unsigned kBssInfo = SIOC_WL_BSS_INFO;
-
-std::vector<uint8_t> bss(uint8_t state) {
-  std::vector<uint8_t> r(44, 0);
-  r[0] = state;
-  return r;
-}
-
-class WanState : public brim_test::SandboxTest {
+class WanState : public SandboxTest {
  protected:
-  void SetUp() override {
-    SandboxTest::SetUp();
-    if (IsSkipped()) return;
+  void prepare() override { clean(); }
+  void cleanup() override {
+    EXPECT_EQ(wd::violations(), std::vector<std::string>{}) << "a driver would have seen a bad request";
     clean();
   }
-  void TearDown() override {
-    if (!IsSkipped()) {
-      EXPECT_EQ(wd::violations(), std::vector<std::string>{}) << "a driver would have seen a bad request";
-      clean();
-    }
-    SandboxTest::TearDown();
-  }
-  // Back to the sandbox's WAN: no lease, not connected, eth1 and its peer up.
-  static void clean() {
+  static void clean() {  // the sandbox's WAN: no lease, not connected, eth1 and its peer up
     wd::reset();
     run_shell("rm -rf /etc/ppp /etc/udhcpc; echo 0 > /var/wanconnect; ip addr flush dev eth1; "
               "ip link set eth1 up; ip link set eth1-peer up");
   }
-  void store(int mode, int type, int wisp = 0) {
-    brim_test::use_store(brim_test::factory_store() + "\nOP_MODE = " + std::to_string(mode) +
-                         "\nWAN_DHCP = " + std::to_string(type) + "\nWISP_WAN_ID = " + std::to_string(wisp) + "\n");
-    ASSERT_NE(apmib_init(), 0);
+  static void store(int mode, int type, int wisp = 0) {
+    load_store("OP_MODE = " + std::to_string(mode) + "\nWAN_DHCP = " + std::to_string(type) +
+               "\nWISP_WAN_ID = " + std::to_string(wisp) + "\n");
   }
-  // The wired WAN port's driver reports this link state.
   static void wan_port(int32_t state) { wd::declare_ethernet("eth1").link_state = state; }
-  static void repeater(const char *ifname, uint8_t state) { wd::declare(ifname).bss_info = bss(state); }
+  static void repeater(const char *ifname, uint8_t state) {
+    wd::Radio &r = wd::declare(ifname);
+    r.bss_info.assign(44, 0);
+    r.bss_info[0] = state;
+  }
   static void ppp_up() { ASSERT_EQ(run_shell("mkdir -p /etc/ppp && touch /etc/ppp/link").status, 0); }
-  // A DHCP lease on eth1: an address on the interface and the client's pid file.
-  static void dhcp_lease() {
+  static void dhcp_lease() {  // an address on eth1 and the client's pid file
     ASSERT_EQ(run_shell("ip addr add 10.77.0.2/24 dev eth1 && mkdir -p /etc/udhcpc").status, 0);
     ASSERT_TRUE(write_file("/etc/udhcpc/udhcpc-eth1.pid", "1234\n"));
   }
@@ -81,75 +60,56 @@ class WanState : public brim_test::SandboxTest {
   }
 };
 
-// --- the Ethernet driver's request ---
-
-TEST_F(WanState, LinkStateIsTheDriversWord) {
+TEST_F(WanState, LinkStateIsTheDriversWordAndFailuresReadAsNoLink) {
   for (int32_t state : {0, -2, 1}) {
     wan_port(state);
     EXPECT_EQ(get_wan_link_status("eth1"), state);
   }
   ASSERT_GE(wd::count("eth1", kDevPrivate), 3);
-  for (const wd::Seen &s : wd::log()) {
-    if (s.request != kDevPrivate) continue;
-    EXPECT_EQ(s.domain, AF_INET);
-    EXPECT_EQ(s.type, SOCK_DGRAM);
-    EXPECT_TRUE(s.cloexec);
-  }
-}
-
-// The router's driver, beneath the double: the link follows the veth's carrier, which the far end
-// takes away by going down, and which a port that is down has none of.
-TEST_F(WanState, RoutersDriverAnswersFromTheCarrier) {
-  struct {
-    const char *cmd;
-    int32_t link;
-  } rows[] = {{"true", 0},
-              {"ip link set eth1-peer down", -1},
-              {"ip link set eth1-peer up", 0},
-              {"ip link set eth1 down", -1},
-              {"ip link set eth1 up", 0}};
-  for (const auto &row : rows) {
-    ASSERT_EQ(run_shell(row.cmd).status, 0) << row.cmd;
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(get_wan_link_status("eth1"), row.link) << row.cmd;
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << row.cmd;
-  }
-  for (const wd::Seen &s : wd::log()) EXPECT_FALSE(s.wireless) << "answered by the double, not the driver";
-  EXPECT_EQ(wd::count("eth1", kDevPrivate), 5);
-}
-
-TEST_F(WanState, FailedRequestsReadAsNoLink) {
+  for (const wd::Seen &s : wd::log())
+    if (s.request == kDevPrivate) EXPECT_TRUE(s.domain == AF_INET && s.type == SOCK_DGRAM && s.cloexec);
   // The kernel: a bridge has no such driver request; a port that does not exist, none at all.
   for (const char *name : {"br0", "nosuch0", "eth9"}) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(get_wan_link_status(name), -1) << name;
     EXPECT_EQ(testing::internal::GetCapturedStderr().rfind("device ioctl:: ", 0), 0u) << name;
   }
-  // The driver refusing it: never an unwritten word.
-  wd::declare_ethernet("eth1").fail = EIO;
+  wd::declare_ethernet("eth1").fail = EIO;  // the driver refusing it: never an unwritten word
   EXPECT_EQ(get_wan_link_status("eth1"), -1);
-  // A name that does not fit is refused before any request.
-  wd::clear_log();
+  wd::clear_log();  // a name that does not fit is refused before any request
   EXPECT_EQ(get_wan_link_status("eth1-with-a-long-name"), -1);
   EXPECT_EQ(get_wan_link_status(nullptr), -1);
   EXPECT_EQ(wd::log().size(), 0u);
 }
 
-// --- gateway mode: the table by type, with the port's link asked first ---
+// The router's driver, beneath the double: the link follows the veth's carrier, which the far
+// end takes away by going down, and which a port that is down has none of.
+TEST_F(WanState, RoutersDriverAnswersFromTheCarrier) {
+  for (const auto &[cmd, link] : {std::pair{"true", 0}, {"ip link set eth1-peer down", -1}, {"ip link set eth1-peer up", 0},
+                                  {"ip link set eth1 down", -1}, {"ip link set eth1 up", 0}}) {
+    ASSERT_EQ(run_shell(cmd).status, 0) << cmd;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(get_wan_link_status("eth1"), link) << cmd;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << cmd;
+  }
+  for (const wd::Seen &s : wd::log()) EXPECT_FALSE(s.wireless) << "answered by the double, not the driver";
+  EXPECT_EQ(wd::count("eth1", kDevPrivate), 5);
+}
 
+// Gateway mode by type, the port's link asked first and once.
 TEST_F(WanState, GatewayModeTableByType) {
-  struct {
+  const struct {
     int type;
     int32_t link;
     bool ppp, lease;
     int up;
   } rows[] = {
-      {WAN_STATIC, 0, false, false, 1},  {WAN_STATIC, 1, false, false, 1},  {WAN_STATIC, -1, true, true, 0},
-      {WAN_DHCP, 0, false, false, 0},    {WAN_DHCP, 0, true, true, 1},     {WAN_DHCP, -1, true, true, 0},
-      {WAN_PPPOE, 0, false, true, 0},    {WAN_PPPOE, 0, true, false, 1},   {WAN_PPPOE, -1, true, true, 0},
-      {WAN_PPTP, 0, false, true, 0},     {WAN_PPTP, 0, true, false, 1},    {WAN_L2TP, 0, false, true, 0},
-      {WAN_L2TP, 0, true, false, 1},     {WAN_L2TP, -1, true, true, 0},    {WAN_3G, 0, true, true, 0},
-      {2, 0, true, true, 0},             {99, 0, true, true, 0},
+      {WAN_STATIC, 0, false, false, 1}, {WAN_STATIC, 1, false, false, 1}, {WAN_STATIC, -1, true, true, 0},
+      {WAN_DHCP, 0, false, false, 0},   {WAN_DHCP, 0, true, true, 1},     {WAN_DHCP, -1, true, true, 0},
+      {WAN_PPPOE, 0, false, true, 0},   {WAN_PPPOE, 0, true, false, 1},   {WAN_PPPOE, -1, true, true, 0},
+      {WAN_PPTP, 0, false, true, 0},    {WAN_PPTP, 0, true, false, 1},    {WAN_L2TP, 0, false, true, 0},
+      {WAN_L2TP, 0, true, false, 1},    {WAN_L2TP, -1, true, true, 0},    {WAN_3G, 0, true, true, 0},
+      {2, 0, true, true, 0},            {99, 0, true, true, 0},
   };
   for (const auto &row : rows) {
     SCOPED_TRACE("type " + std::to_string(row.type) + " link " + std::to_string(row.link) + (row.ppp ? " ppp" : "") +
@@ -174,37 +134,28 @@ TEST_F(WanState, DhcpClientNeedsAnAddressAndAPositivePid) {
   ASSERT_EQ(run_shell("mkdir -p /etc/udhcpc && echo 1234 > /etc/udhcpc/udhcpc-eth1.pid").status, 0);
   EXPECT_EQ(isDhcpClientExist(), 0);  // a pid file without an address on eth1
   dhcp_lease();
-  // Whether the process still runs is not asked.
-  for (const char *pid : {"0\n", "", "-5\n", "999999\n"}) {
+  for (const char *pid : {"0\n", "", "-5\n", "999999\n"}) {  // whether it still runs is not asked
     ASSERT_TRUE(write_file("/etc/udhcpc/udhcpc-eth1.pid", pid));
     EXPECT_EQ(isDhcpClientExist(), pid[0] == '9' ? 1 : 0) << pid;
   }
 }
 
-TEST_F(WanState, UnreadableItemsFallBackToGatewayModeAndTypeTwo) {
-  brim_test::use_store(brim_test::factory_store() + "\n!OP_MODE = 2\n!WAN_DHCP = 0\n");
-  ASSERT_NE(apmib_init(), 0);
+TEST_F(WanState, UnreadableItemsFallBackToGatewayModeTypeTwoAndBridgeModeIsNeverUp) {
+  load_store("!OP_MODE = 2\n!WAN_DHCP = 0\n");
   wan_port(0);
   wd::clear_log();
   EXPECT_EQ(checkWanStatus(), 0);  // mode 0, type 2: never up
   EXPECT_EQ(wd::count("eth1", kDevPrivate), 1);
   connect_time("61\n");
   EXPECT_EQ(linktime(), "0;0;1;1");
-}
-
-// --- the other modes ---
-
-TEST_F(WanState, BridgeModeIsNeverUpForCheckWanStatus) {
   store(OPMODE_BRIDGE, WAN_DHCP);
-  wan_port(0);
   dhcp_lease();
   connect_time("3661\n");
   wd::clear_log();
   EXPECT_EQ(checkWanStatus(), 0);
   EXPECT_EQ(linktime(), "0;0;0;0");
   EXPECT_EQ(wd::count("eth1", kDevPrivate), 0);  // the port is not asked in this mode
-  // checkEthStatus asks only the DHCP client there.
-  EXPECT_EQ(checkEthStatus(), 1);
+  EXPECT_EQ(checkEthStatus(), 1);                // only the DHCP client is
   run_shell("rm -rf /etc/udhcpc");
   EXPECT_EQ(checkEthStatus(), 0);
 }
@@ -212,7 +163,7 @@ TEST_F(WanState, BridgeModeIsNeverUpForCheckWanStatus) {
 // The same table with the repeater of item 193 connected (state 4) as the link; the link time
 // takes either radio's repeater.
 TEST_F(WanState, WirelessWanUsesTheRepeaterOfItem193) {
-  struct {
+  const struct {
     int type, wisp;
     uint8_t wlan0_vxd, wlan1_vxd;
     bool ppp;
@@ -241,25 +192,19 @@ TEST_F(WanState, WirelessWanUsesTheRepeaterOfItem193) {
     EXPECT_EQ(connect_status(), row.up ? "connected" : "disconnected");
     EXPECT_EQ(linktime(), row.time);
   }
-  // A repeater the driver cannot answer for is not connected.
-  wd::reset();
+  wd::reset();  // a repeater the driver cannot answer for is not connected
   EXPECT_EQ(checkWanStatus(), 0);
 }
 
-// --- the link time ---
-
 TEST_F(WanState, LinkTimeCountsWholeDays) {
   store(OPMODE_GATEWAY, WAN_STATIC);
-  struct {
+  const struct {
     int32_t link;
     const char *text, *want;
   } rows[] = {
-      {0, "3661\n", "0;1;1;1"},
-      {0, "86400\n", "1;0;0;0"},
-      {0, "90061 seconds\n", "1;1;1;1"},
+      {0, "3661\n", "0;1;1;1"}, {0, "86400\n", "1;0;0;0"}, {0, "90061 seconds\n", "1;1;1;1"},
       {0, "4294967295\n", "24855;3;14;7"},  // beyond int: saturates at INT32_MAX seconds
-      {0, "", "0;0;0;0"},
-      {0, "junk", "0;0;0;0"},
+      {0, "", "0;0;0;0"}, {0, "junk", "0;0;0;0"},
       {0, "-1\n", "49710;6;28;15"},  // taken as unsigned
       {1, "3661\n", "0;0;0;0"},      // link state 1 counts for the status, not for the time
       {-1, "3661\n", "0;0;0;0"},
@@ -269,19 +214,14 @@ TEST_F(WanState, LinkTimeCountsWholeDays) {
     connect_time(row.text);
     EXPECT_EQ(linktime(), row.want) << row.link << " " << row.text;
   }
-}
-
-TEST_F(WanState, MissingTimeFileLeavesTheBufferAlone) {
-  store(OPMODE_GATEWAY, WAN_STATIC);
-  wan_port(0);
+  wan_port(0);  // a missing time file leaves the buffer alone
   ASSERT_EQ(unlink("/var/wanconnect"), 0);
   char buf[16] = "untouched";
   testing::internal::CaptureStdout();
   getWanLinktime(buf);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "open file error\n");
   EXPECT_STREQ(buf, "untouched");
-  // Down: the text is written without the file being needed.
-  wan_port(-1);
+  wan_port(-1);  // down: written without the file
   getWanLinktime(buf);
   EXPECT_STREQ(buf, "0;0;0;0");
 }
