@@ -48,6 +48,8 @@ struct LoadClient {
   bool connected = false, subscribed = false, ready = false;
   long probes = 0, sent = 0, matched = 0, bad = 0;
   std::map<std::string, std::string> by_id;  // echo and host name requests awaiting their reply
+  std::map<std::string, double> sent_at;     // their send times: the round trips of the report
+  std::vector<double> round_trips;
   long status_waiting = 0;
   std::vector<std::string> notes;
 
@@ -121,6 +123,7 @@ struct LoadClient {
           ++status_waiting;
           publish(prefix + "status", "{}");
         }
+        sent_at[id] = now;
         ++seq, ++sent;
         next = std::max(next + period, now);  // a steady rate: a late send moves the schedule on
       } else if (int rc = mosquitto_loop(m, std::clamp(static_cast<int>((next - now) * 1000), 0, 100), 1)) {
@@ -146,7 +149,8 @@ struct LoadClient {
       const char *id = cJSON_GetStringValue(cJSON_GetObjectItem(r, echo ? "id" : "reserv"));
       auto it = id ? by_id.find(id) : by_id.end();
       if (it == by_id.end()) note("reply to no outstanding request:", text);
-      else if (echo ? text == it->second : cJSON_IsTrue(cJSON_GetObjectItem(r, "success"))) ++matched, by_id.erase(it);
+      else if (echo ? text == it->second : cJSON_IsTrue(cJSON_GetObjectItem(r, "success")))
+        ++matched, round_trips.push_back(now_s() - sent_at[id]), by_id.erase(it);
       else note("reply not what its request asked for:", text), by_id.erase(it);
     } else {
       note("reply on a topic never asked on:", topic);
@@ -206,13 +210,18 @@ int main(int argc, char **argv) {
   mosquitto_lib_cleanup();
 
   long sent = 0, matched = 0, bad = 0;
+  std::vector<double> trips;
   for (const LoadClient &c : clients) {
     if (!c.error.empty()) failures.push_back(c.error);
     sent += c.sent, matched += c.matched, bad += c.bad;
+    trips.insert(trips.end(), c.round_trips.begin(), c.round_trips.end());
     for (const std::string &n : c.notes) std::printf("  %s\n", n.c_str());
   }
   if (g_ready != g_clients && failures.empty()) failures.push_back("clients not ready in time");
   std::printf("requests sent: %ld, replies matched: %ld, problems: %ld\n", sent, matched, bad);
+  std::sort(trips.begin(), trips.end());
+  auto pct = [&](double q) { return trips.empty() ? 0.0 : 1e3 * trips[static_cast<size_t>(q * (trips.size() - 1))]; };
+  std::printf("round trip (echo, host name): p50 %.2f ms, p99 %.2f ms, max %.2f ms over %zu replies\n", pct(0.5), pct(0.99), pct(1), trips.size());
   if (bad > 0 || matched != sent) failures.push_back(std::to_string(sent - matched) + " requests without their reply");
   size_t n = rss.size(), w = std::min(n, std::max<size_t>(5, n / 10));  // windows of a tenth, at least 5 s
   double first = 0, last = 0;
