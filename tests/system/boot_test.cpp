@@ -200,10 +200,12 @@ TEST_F(Boot, FailedReadsFallBackToDefaultsAndStopNothing) {
 
 TEST(UpdateFlag, SetClearAndMissing) {
   BRIM_REQUIRE_SANDBOX();
+  testing::internal::CaptureStdout();  // quiet: no trace of the command on a handler's output
   EXPECT_EQ(set_vz_update_flag(), 0);
   EXPECT_EQ(read_file("/tmp/update_flag"), "1\n");
   EXPECT_EQ(get_vz_update_flag(), 1);
   EXPECT_EQ(clear_vz_update_flag(), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   EXPECT_EQ(read_file("/tmp/update_flag"), "0\n");
   EXPECT_EQ(get_vz_update_flag(), 0);
   EXPECT_EQ(set_vz_update_flag(), 0);
