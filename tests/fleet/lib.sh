@@ -85,7 +85,7 @@ EOF
     --cafile "$c/ca.crt" --certfile "$c/client.crt" --keyfile "$c/client.key" \
     --client-id-file "$c/clientid"
   rm -f "$d/mosquitto.pid"
-  in_net "$r" mosquitto -d -c "$d/mosquitto.conf"
+  in_net "$r" mosquitto -d -c "$d/mosquitto.conf" 2>>"$d/mosquitto.log"
   local i=0
   while [ ! -s "$d/mosquitto.pid" ] && [ $i -lt 200 ]; do sleep 0.01; i=$((i + 1)); done
   router_broker[k]=$(cat "$d/mosquitto.pid")
