@@ -121,6 +121,23 @@ for row in "${publishes[@]}"; do
     ok "$name (refused: $(head -n 1 "$out/last.err"))"
   fi
 done
+# Last wills, sent at an unclean end: the cluster checks the will's topic when it would send it.
+will_sent() {  # will_sent TOPIC: A's client with that will is killed; was the will delivered?
+  local m
+  m=$(marker will)
+  # shellcheck disable=SC2086
+  nsenter --net="/proc/${router_ns[0]}/ns/net" -- mosquitto_sub -V mqttv311 -h "$n1" -p 8883 $a_tls \
+    -t fleet/dev-a/x --will-topic "$1" --will-payload "$m" -W 10 >/dev/null 2>&1 &
+  local p=$!
+  sleep 1.5
+  kill -KILL "$p" 2>/dev/null || true
+  wait "$p" 2>/dev/null || true
+  sleep 1
+  delivered "$m"
+}
+if will_sent fleet/dev-b/echo; then fail "A's last will on B's topic" "it was delivered"; else ok "A's last will on B's topic is not sent"; fi
+check "control: A's last will on its own topic is sent" "not delivered" will_sent fleet/dev-a/will
+
 # A control: the same certificate on its own topics is accepted and answered.
 m=$(marker own)
 rc=0

@@ -8,8 +8,9 @@
 #                        responder that answers every request T on T/R with the request's body
 #   in_net PID CMD...    CMD in the network namespace that process PID holds
 #
-# Set before use: run (the cloud's run directory), repo. Sets: isp (PID holding the ISP network),
-# router_ns[K], router_broker[K].
+# Set before use: run (the cloud's run directory), repo; fleet_responder (optional): the path of
+# mqtt_rr, to answer with it instead of mosquitto_sub and one mosquitto_pub per request. Sets:
+# isp (PID holding the ISP network), router_ns[K], router_broker[K].
 # shellcheck shell=bash
 
 fleet_life=${BRIM_FLEET_LIFETIME:-3600}  # no namespace of ours outlives this many seconds
@@ -63,8 +64,8 @@ fleet_router() {  # fleet_router K ID [PORT]: K from 0; PORT of the router's bro
   router_start "$k" "$id" "$port"
 }
 
-router_start() {  # router_start K ID [PORT]: the broker, bridged, and the responder
-  local k=$1 id=$2 port=${3:-1883} r=${router_ns[$1]} d=$run/routers/$2 c=$run/pki/devices/$2
+broker_conf() {  # broker_conf ID PORT: a router broker's configuration, bridged as device ID
+  local id=$1 port=$2 d=$run/routers/$1 c=$run/pki/devices/$1
   mkdir -p "$d"
   cat >"$d/mosquitto.conf" <<EOF
 # Router $id's broker (a stand-in): loopback only, as on the router.
@@ -84,15 +85,25 @@ EOF
     --cloud "$(awk '$1 == "node2" {print $2}' "$run/addresses")" \
     --cafile "$c/ca.crt" --certfile "$c/client.crt" --keyfile "$c/client.key" \
     --client-id-file "$c/clientid"
+}
+
+router_start() {  # router_start K ID [PORT]: the broker, bridged, and the responder
+  local k=$1 id=$2 port=${3:-1883} r=${router_ns[$1]} d=$run/routers/$2
+  broker_conf "$id" "$port"
   rm -f "$d/mosquitto.pid"
   in_net "$r" mosquitto -d -c "$d/mosquitto.conf" 2>>"$d/mosquitto.log"
   local i=0
   while [ ! -s "$d/mosquitto.pid" ] && [ $i -lt 200 ]; do sleep 0.01; i=$((i + 1)); done
   router_broker[k]=$(cat "$d/mosquitto.pid")
   # The responder: every request T (one level under cloud/) is answered on T/R with its body.
-  # Each line "topic body" of mosquitto_sub -v; bodies here are one line of JSON.
-  in_net "$r" sh -c "mosquitto_sub -p $port -t 'cloud/+' -v | while read -r t m; do
-      mosquitto_pub -p $port -t \"\$t/R\" -m \"\$m\"; done" </dev/null >>"$d/responder.log" 2>&1 &
+  if [ -n "${fleet_responder:-}" ]; then
+    in_net "$r" "$fleet_responder" --respond -h 127.0.0.1 -p "$port" -t 'cloud/+' -n "$fleet_life" \
+      </dev/null >>"$d/responder.log" 2>&1 &
+  else
+    # Each line "topic body" of mosquitto_sub -v; bodies here are one line of JSON.
+    in_net "$r" sh -c "mosquitto_sub -p $port -t 'cloud/+' -v | while read -r t m; do
+        mosquitto_pub -p $port -t \"\$t/R\" -m \"\$m\"; done" </dev/null >>"$d/responder.log" 2>&1 &
+  fi
 }
 
 bridge_up() {  # bridge_up ID SECONDS: until the cloud lists the device's bridge connection

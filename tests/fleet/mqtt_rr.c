@@ -2,6 +2,7 @@
  *
  *   mqtt_rr -h HOST [-h HOST2] [-p PORT] [-i CLIENTID] -t TOPIC [-n COUNT] [-r RATE] [-w MS]
  *           [--cafile F --cert F --key F] [--log FILE] [--label TEXT]
+ *   mqtt_rr --respond -h HOST [-p PORT] -t FILTER [-n SECONDS]
  *
  * Each request's body is {"seq":N}; the responder sends it back. Without -r, one request at a
  * time: the next goes when the reply came or after -w milliseconds (default 2000). With -r, RATE
@@ -12,6 +13,8 @@
  * longest time between the sending of two answered requests, when requests went unanswered in
  * between). --log FILE gets one line per request: seq, send time (CLOCK_REALTIME, s), replies,
  * round trip of the first reply (ms, -1 when none).
+ * --respond stands in for the router's subscriber: every message on FILTER (topic T) is published
+ * back unchanged on T/R, for SECONDS (default 3600), with no process started per request.
  * Exit status: 0 when every request was answered exactly once, 1 otherwise, 2 for bad usage or
  * when no connection could be made. */
 #include <mosquitto.h>
@@ -38,8 +41,8 @@ static struct {
   double rate, wait_ms;
   char reply_topic[512];
   struct request *reqs;
-  int connected, subscribed;
-} g = {.port = 1883, .count = 100, .wait_ms = 2000, .label = "rr"};
+  int connected, subscribed, respond;
+} g = {.port = 1883, .count = -1, .wait_ms = 2000, .label = "rr"};
 
 static double now(clockid_t c) {
   struct timespec ts;
@@ -67,8 +70,16 @@ static void on_subscribe(struct mosquitto *m, void *obj, int mid, int n, const i
 }
 
 static void on_message(struct mosquitto *m, void *obj, const struct mosquitto_message *msg) {
-  (void)m, (void)obj;
+  (void)obj;
   int seq;
+  if (g.respond) {
+    char topic[512];
+    size_t n = strlen(msg->topic);
+    if (n < 2 || strcmp(msg->topic + n - 2, "/R") == 0) return; /* never answer a reply */
+    snprintf(topic, sizeof topic, "%s/R", msg->topic);
+    mosquitto_publish(m, NULL, topic, msg->payloadlen, msg->payload, 0, false);
+    return;
+  }
   char body[64] = "";
   if (strcmp(msg->topic, g.reply_topic) != 0 || msg->payloadlen <= 0) return;
   memcpy(body, msg->payload, msg->payloadlen < 63 ? (size_t)msg->payloadlen : 63);
@@ -113,7 +124,7 @@ static int settle(struct mosquitto *m, double deadline) {
 int main(int argc, char **argv) {
   for (int i = 1; i < argc; i++) {
     const char *a = argv[i], *v = i + 1 < argc ? argv[i + 1] : NULL;
-    if (!v) usage();
+    if (!v && strcmp(a, "--respond") != 0) usage();
     if (!strcmp(a, "-h") && g.nhosts < kMaxHosts) g.hosts[g.nhosts++] = v;
     else if (!strcmp(a, "-p")) g.port = atoi(v);
     else if (!strcmp(a, "-i")) g.client_id = v;
@@ -126,11 +137,14 @@ int main(int argc, char **argv) {
     else if (!strcmp(a, "--key")) g.key = v;
     else if (!strcmp(a, "--log")) g.log = v;
     else if (!strcmp(a, "--label")) g.label = v;
+    else if (!strcmp(a, "--respond")) { g.respond = 1; continue; }
     else usage();
     i++;
   }
+  if (g.count < 0) g.count = g.respond ? 3600 : 100;
   if (!g.nhosts || !g.topic || g.count <= 0) usage();
-  snprintf(g.reply_topic, sizeof g.reply_topic, "%s/R", g.topic);
+  snprintf(g.reply_topic, sizeof g.reply_topic, "%s", g.topic);
+  if (!g.respond) snprintf(g.reply_topic, sizeof g.reply_topic, "%s/R", g.topic);
   g.reqs = calloc((size_t)g.count, sizeof *g.reqs);
 
   mosquitto_lib_init();
@@ -149,6 +163,17 @@ int main(int argc, char **argv) {
   if (connect_next(m, 1) != 0 || settle(m, now(CLOCK_MONOTONIC) + 20) != 0) {
     fprintf(stderr, "mqtt_rr: %s: no connection or no subscription to %s\n", g.label, g.reply_topic);
     return 2;
+  }
+
+  if (g.respond) {
+    double until = now(CLOCK_MONOTONIC) + g.count; /* -n is the lifetime here */
+    while (now(CLOCK_MONOTONIC) < until) {
+      if (mosquitto_loop(m, 100, 1) != MOSQ_ERR_SUCCESS) {
+        usleep(200000);
+        connect_next(m, 0);
+      }
+    }
+    return 0;
   }
 
   char body[64];
