@@ -71,6 +71,7 @@ for shell in $shells; do
 --id dev-a --cloud 203.0.113.10 $creds --client-id-file $tmp/none
 --id dev-a --cloud 203.0.113.10 $creds --local-prefix 'cloud/#'
 --id dev-a --cloud 203.0.113.10 $creds --local-prefix /cloud
+--id dev-a --cloud 203.0.113.10 $creds --client-id 'x y'
 --id dev-a --cloud 203.0.113.10 $creds --bogus 1
 --id dev-a --cloud 203.0.113.10 $creds --id
 EOF
@@ -79,7 +80,7 @@ EOF
   # shellcheck disable=SC2086
   run_gen --id dev-a --cloud 203.0.113.10 --cloud 203.0.113.11:8884 $creds \
     --client-id-file "$tmp/clientid" >"$tmp/section"
-  for want in 'topic + in 0 cloud/ fleet/dev-a/' 'topic +/R out 0 cloud/ fleet/dev-a/' \
+  for want in 'topic + in 0 "" fleet/dev-a/' 'topic +/R out 0 "" fleet/dev-a/' \
     'remote_clientid dev-a-0123456789abcdef' 'bridge_protocol_version mqttv311' \
     'try_private false' 'cleansession true' 'bridge_insecure false' 'notifications_local_only true'; do
     if grep -qxF "$want" "$tmp/section"; then ok; else fail "section lacks '$want'"; fi
@@ -87,6 +88,12 @@ EOF
   if grep -qxE 'addresses (203\.0\.113\.10:8883 203\.0\.113\.11:8884|203\.0\.113\.11:8884 203\.0\.113\.10:8883)' \
     "$tmp/section"; then ok; else fail "addresses: $(grep addresses "$tmp/section")"; fi
   if [ "$(grep -c '^topic ' "$tmp/section")" -eq 2 ]; then ok; else fail "more than two topic lines"; fi
+  # shellcheck disable=SC2086
+  if run_gen --id dev-a --cloud 203.0.113.10 $creds --client-id given-1 | grep -qxF 'remote_clientid given-1'; then
+    ok
+  else
+    fail "--client-id not taken"
+  fi
 
   # Rewriting: the rest of the file stays, one section, always last.
   printf 'listener 1883 127.0.0.1\nallow_anonymous true\n' >"$tmp/conf"
