@@ -41,7 +41,8 @@ declare -a sb=() ids=()  # per router: the sandbox's pid (brim-sandbox, then uns
 for k in $(seq 1 "$n"); do ids[k]=$(printf 'dev-%03d' "$k"); done
 router_ns() {  # the pid of router K's namespace init (the sandbox's PID 1)
   local c
-  read -r c _ <"/proc/${sb[$1]}/task/${sb[$1]}/children" 2>/dev/null || return 1
+  # The file has no newline at its end.
+  read -r c _ 2>/dev/null <"/proc/${sb[$1]}/task/${sb[$1]}/children" || [ -n "${c:-}" ] || return 1
   echo "$c"
 }
 in_router() {  # in_router K CMD...: CMD in router K's network namespace
@@ -49,12 +50,13 @@ in_router() {  # in_router K CMD...: CMD in router K's network namespace
   p=$(router_ns "$1") || return 1
   nsenter --net="/proc/$p/ns/net" -- "${@:2}"
 }
-router_stop() {  # the sandbox's init dies with unshare (--kill-child), and with it the router
+router_stop() {  # router_stop K [nowait]: the sandbox's init dies with unshare (--kill-child), and with it the router
   local p=${sb[$1]:-}
   [ -n "$p" ] || return 0
   kill -KILL "$p" 2>/dev/null || true
   wait "$p" 2>/dev/null || true
   sb[$1]=
+  [ "${2:-}" = nowait ] && return 0
   # Its port on the ISP's bridge goes with its network namespace; a new one takes the name.
   local i
   for i in $(seq 100); do in_isp ip link show "fr$1" >/dev/null 2>&1 || return 0; sleep 0.05; done
@@ -69,7 +71,11 @@ router_start() {  # router_start K: a fresh sandbox booted from router K's store
 }
 cleanup() {
   local k
-  for k in "${!sb[@]}"; do router_stop "$k"; done
+  # What the run wrote, for a look after a failure (the run directory goes with this script).
+  rm -rf "$build/fleet-logs" && mkdir -p "$build/fleet-logs"
+  cp -r "$run/checks" "$run/routers" "$build/fleet-logs/" 2>/dev/null || true
+  jobs -p | xargs -r kill 2>/dev/null || true
+  for k in "${!sb[@]}"; do router_stop "$k" nowait; done
   # A test cloud keeps nothing: its nodes are killed, not stopped in order.
   if [ -e "$run/cloud/holder.pid" ]; then
     cloud node-kill 1 >/dev/null 2>&1 || true
@@ -77,7 +83,6 @@ cleanup() {
     cloud stop >/dev/null 2>&1 || true
   fi
   [ -e "$isp_net" ] && bash "$repo/sandbox/brim-isp" stop "$run/isp" >/dev/null 2>&1
-  jobs -p | xargs -r kill 2>/dev/null || true
   cd / && umount -l "$run" 2>/dev/null || true
 }
 trap cleanup EXIT

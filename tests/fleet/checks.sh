@@ -16,8 +16,8 @@ say "== security (A = $A, B = $B)"
 # Watchers: the operator sees everything on fleet/#, and A's and B's brokers everything on theirs.
 in_isp mosquitto_sub -V mqttv311 -h "$n2" -p 8883 "${op_tls[@]}" -i "$op_cid-watch" -t 'fleet/#' -v \
   >"$out/watch-cloud.log" 2>&1 &
-in_router 1 mosquitto_sub -p 1883 -t '#' -v >"$out/watch-a.log" 2>&1 &
-in_router 2 mosquitto_sub -p 1883 -t '#' -v >"$out/watch-b.log" 2>&1 &
+in_router 1 mosquitto_sub -h 127.0.0.1 -p 1883 -t '#' -v >"$out/watch-a.log" 2>&1 &
+in_router 2 mosquitto_sub -h 127.0.0.1 -p 1883 -t '#' -v >"$out/watch-b.log" 2>&1 &
 sleep 1
 # A rogue CA's certificate for B.
 openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 1 -subj "/CN=rogue CA" \
@@ -48,6 +48,14 @@ for row in "${cases[@]}"; do
   elif delivered "$m"; then fail "$name" "the message was delivered"
   else ok "$name: refused, nothing delivered"; fi
 done
+# The control: the same client with A's own topic is acknowledged, and A's broker has it.
+m=$(marker own)
+# shellcheck disable=SC2086
+in_router 1 timeout 10 mosquitto_pub -V mqttv311 -h "$n1" -p 8883 $a_tls -i "$a_cid-x" -q 1 \
+  -t "fleet/$A/echo" -m "$m" >"$out/last.err" 2>&1 || true
+sleep 1
+check "control: A's credentials on A's own topic are accepted, A's broker has it" "$(cat "$out/last.err")" \
+  grep -qF "echo $m" "$out/watch-a.log"
 # Subscriptions of A's credentials to B's topics: refused, and nothing the operator sends B arrives.
 for filter in "fleet/$B/#" 'fleet/+/echo' '#'; do
   rc=0
@@ -74,13 +82,14 @@ check "the operator's requests for B are answered by B ($res)" "" grep -q 'answe
 check "a request for B never reaches A's handlers" "A's broker saw echo requests" \
   test "$(grep -c "^echo " "$out/watch-a.log" || true)" -eq "$a_lines"
 # The topic mapping, and no loop: one request and one reply on each side, and nothing more.
+seen() { grep -c "$1" "$out/watch-$2.log" || true; }
+counts() { echo "cloud $(seen "^fleet/$A/echo " cloud)+$(seen "^fleet/$A/echo/R " cloud), router $(seen '^echo ' a)+$(seen '^echo/R ' a)"; }
+before=$(counts)
 res=$(rr -h "$n2" -t "fleet/$A/echo" -n 1 --label loop) || true
 sleep 3
-seen() { grep -c "$1" "$out/watch-$2.log" || true; }
-counts="cloud $(seen "^fleet/$A/echo " cloud)+$(seen "^fleet/$A/echo/R " cloud)"
-counts+=", router $(seen '^echo ' a)+$(seen '^echo/R ' a)"
+counts="before $before, after $(counts)"
 check "fleet/$A/echo reaches A as echo, its echo/R returns on fleet/$A/echo/R, once each ($counts)" "" \
-  test "$counts" = "cloud 1+1, router 1+1"
+  awk '{ gsub(/[^0-9]+/, " "); exit !($5 == $1 + 1 && $6 == $2 + 1 && $7 == $3 + 1 && $8 == $4 + 1) }' <<<"$counts"
 
 say "== status sweep of all $n routers"
 fleet -f "$run/inventory" -t 10 status >"$out/sweep.txt" 2>&1 || true
@@ -95,17 +104,13 @@ res=$(rr -h "$n1" -h "$n2" -t "fleet/$A/echo" -n 200 --label fleet) || true
 fig "round trip via cloud+bridge, p50 / p99 (200 echo)" "$(sed -n 's/.*p50=\([0-9.]*\) p99=\([0-9.]*\).*/\1 ms \/ \2 ms/p' <<<"$res")"
 res=$(in_router 1 "$build/brim-rr" -h 127.0.0.1 -p 1883 -t echo -n 200 --label local) || true
 fig "same request on A's local broker, p50 / p99" "$(sed -n 's/.*p50=\([0-9.]*\) p99=\([0-9.]*\).*/\1 ms \/ \2 ms/p' <<<"$res")"
-rss_kib() {  # the resident memory of every process in router K's PID namespace, KiB
-  local ns p t=0 f
-  ns=$(readlink "/proc/$(router_ns "$1")/ns/pid")
-  for f in /proc/[0-9]*; do
-    [ "$(readlink "$f/ns/pid" 2>/dev/null)" = "$ns" ] || continue
-    p=$(awk '/^VmRSS/ {print $2}' "$f/status" 2>/dev/null) && t=$((t + ${p:-0}))
-  done
-  echo "$t"
-}
+# Every process of a router is in its PID namespace: resident memory summed by namespace.
+ps -e -o pidns=,rss= | awk '{ s[$1] += $2 } END { for (k in s) print k, s[k] }' >"$out/rss"
 tot=0
-for k in $(seq 1 "$n"); do tot=$((tot + $(rss_kib "$k"))); done
+for k in $(seq 1 "$n"); do
+  t=$(awk -v ns="$(stat -L -c %i "/proc/$(router_ns "$k")/ns/pid")" '$1 == ns { print $2 }' "$out/rss")
+  tot=$((tot + ${t:-0}))
+done
 fig "memory per router (RSS of its processes, mean)" "$((tot / n / 1024)) MiB ($((tot / n)) KiB)"
 for node in 1 2; do
   p=$(cloud node-pid "$node")
@@ -124,7 +129,8 @@ judge() {  # judge LABEL FROM WHAT: every request sent after FROM answered, none
   local late dup
   late=$(awk -v t="$2" '$2 > t && $3 == 0' "$out/$1.log" | wc -l)
   dup=$(awk '$3 > 1' "$out/$1.log" | wc -l)
-  say "   $(cat "$out/$1.res")"
+  say "   $(cat "$out/$1.res"); unanswered at (s after the fault):" \
+    "$(awk -v t="$4" '$3 == 0 { printf " %.1f", $2 - t }' "$out/$1.log" | cut -c1-200)"
   check "$1: every request sent after $3 is answered" "$late unanswered" test "$late" -eq 0
   check "$1: nothing answered twice" "$dup answered twice" test "$dup" -eq 0
 }
@@ -147,7 +153,7 @@ t_up=$(date +%s.%N)
 fig "node $x back after a kill" "$(awk -v a="$t_kill" -v b="$t_up" 'BEGIN { printf "%.1f s", b - a }')"
 check "every bridge is connected again after node $x is back" "" bridges_up 60 $all
 wait_streams
-judge node-kill "$(awk -v t="$t_kill" 'BEGIN { print t + 15 }')" "15 s after the kill"
+judge node-kill "$t_up" "node $x was back" "$t_kill"
 
 W=$((n >= 3 ? 3 : 2)) R=$n
 say "== faults: ${ids[W]}'s WAN cut and restored; ${ids[R]} rebooted"
@@ -159,7 +165,7 @@ t_rb=$(date +%s.%N)
 router_stop "$R"
 router_start "$R"
 sleep 2
-st=$(in_router "$W" mosquitto_rr -V mqttv311 -p 1883 -t status -e status/R -m '{}' -W 3 2>&1) || true
+st=$(in_router "$W" mosquitto_rr -V mqttv311 -h 127.0.0.1 -p 1883 -t status -e status/R -m '{}' -W 3 2>&1) || true
 check "${ids[W]}'s status on its own broker shows the WAN disconnected" "$st" grep -q '"wan_connected":false' <<<"$st"
 sleep 4
 in_isp ip link set "fr$W" up
@@ -168,7 +174,7 @@ check "${ids[R]} boots again and its bridge reconnects" "" bridges_up 60 "$R"
 t_boot=$(date +%s.%N)
 fig "reboot of ${ids[R]} until its bridge is back" "$(awk -v a="$t_rb" -v b="$t_boot" 'BEGIN { printf "%.1f s", b - a }')"
 wait_streams
-judge wan-cut "$(awk -v t="$t_wan" 'BEGIN { print t + 5 }')" "5 s after the WAN came back"
-judge reboot "$t_boot" "the bridge came back"
+judge wan-cut "$(awk -v t="$t_wan" 'BEGIN { print t + 5 }')" "5 s after the WAN came back" "$t_wan"
+judge reboot "$t_boot" "the bridge came back" "$t_rb"
 st=$(fleet -d "${ids[W]}" -t 5 -q status 2>&1 | grep '^summary') || true
 check "${ids[W]} answers the fleet's status again ($st)" "" grep -q 'answered 1/1' <<<"$st"
