@@ -154,6 +154,28 @@ rr() {  # rr ARGS...: the operator's request stream (brim-rr) from the ISP's sid
 fleet() {  # fleet ARGS...: brim-fleet as the operator
   in_isp "$build/brim-fleet" -H "$n1:8883" -H "$n2:8883" "${op_tls[@]}" -c "$op_cid-fleet$RANDOM" "$@"
 }
+fig_rows=()
+fig() { fig_rows+=("$1" "$2"); }  # fig NAME VALUE: one figure, printed at the end
+steady_figures() {  # the round trip against its anchor, memory of routers and nodes, all at rest
+  local res tot t k node p
+  say "== figures: round trip through the cluster against the router's own broker"
+  res=$(rr -h "$n1" -h "$n2" -t "fleet/$A/echo" -n 200 --label fleet) || true
+  fig "round trip via cloud+bridge, p50 / p99 (200 echo)" "$(sed -n 's/.*p50=\([0-9.]*\) p99=\([0-9.]*\).*/\1 ms \/ \2 ms/p' <<<"$res")"
+  res=$(in_router 1 "$build/brim-rr" -h 127.0.0.1 -p 1883 -t echo -n 200 --label local) || true
+  fig "same request on A's local broker, p50 / p99" "$(sed -n 's/.*p50=\([0-9.]*\) p99=\([0-9.]*\).*/\1 ms \/ \2 ms/p' <<<"$res")"
+  # Every process of a router is in its PID namespace: resident memory summed by namespace.
+  ps -e -o pidns=,rss= | awk '{ s[$1] += $2 } END { for (k in s) print k, s[k] }' >"$out/rss"
+  tot=0
+  for k in $(seq 1 "$n"); do
+    t=$(awk -v ns="$(stat -L -c %i "/proc/$(router_ns "$k")/ns/pid")" '$1 == ns { print $2 }' "$out/rss")
+    tot=$((tot + ${t:-0}))
+  done
+  fig "memory per router (RSS of its processes, mean)" "$((tot / n / 1024)) MiB ($((tot / n)) KiB)"
+  for node in 1 2; do
+    p=$(cloud node-pid "$node")
+    fig "cluster node $node (RSS, with $n bridges)" "$(awk '/^VmRSS/ {printf "%d MiB", $2 / 1024}' "/proc/$p/status")"
+  done
+}
 # shellcheck source=../tests/fleet/checks.sh
 . "$repo/tests/fleet/checks.sh"
 

@@ -1,8 +1,6 @@
 # The fleet's checks, sourced by scripts/fleet.sh once its routers are bridged: refused access,
-# a status sweep, faults under a steady stream of requests, and the figures (fig_rows).
+# a status sweep, faults under a steady stream of requests; their figures go to fig.
 # shellcheck shell=bash disable=SC2154
-fig_rows=()
-fig() { fig_rows+=("$1" "$2"); }
 out=$run/checks
 mkdir -p "$out"
 A=${ids[1]} B=${ids[2]}
@@ -99,23 +97,7 @@ check "every router shows its WAN connected" "$(grep -c '"wan_connected":true' "
   test "$(grep -c '"wan_connected":true' "$out/sweep.txt")" -eq "$n"
 fig "status sweep of $n routers" "$(sed -n 's/.*wall \([0-9.]*\) s.*/\1 s/p' <<<"$sum")"
 
-say "== figures: round trip through the cluster against the router's own broker"
-res=$(rr -h "$n1" -h "$n2" -t "fleet/$A/echo" -n 200 --label fleet) || true
-fig "round trip via cloud+bridge, p50 / p99 (200 echo)" "$(sed -n 's/.*p50=\([0-9.]*\) p99=\([0-9.]*\).*/\1 ms \/ \2 ms/p' <<<"$res")"
-res=$(in_router 1 "$build/brim-rr" -h 127.0.0.1 -p 1883 -t echo -n 200 --label local) || true
-fig "same request on A's local broker, p50 / p99" "$(sed -n 's/.*p50=\([0-9.]*\) p99=\([0-9.]*\).*/\1 ms \/ \2 ms/p' <<<"$res")"
-# Every process of a router is in its PID namespace: resident memory summed by namespace.
-ps -e -o pidns=,rss= | awk '{ s[$1] += $2 } END { for (k in s) print k, s[k] }' >"$out/rss"
-tot=0
-for k in $(seq 1 "$n"); do
-  t=$(awk -v ns="$(stat -L -c %i "/proc/$(router_ns "$k")/ns/pid")" '$1 == ns { print $2 }' "$out/rss")
-  tot=$((tot + ${t:-0}))
-done
-fig "memory per router (RSS of its processes, mean)" "$((tot / n / 1024)) MiB ($((tot / n)) KiB)"
-for node in 1 2; do
-  p=$(cloud node-pid "$node")
-  fig "cluster node $node (RSS, with $n bridges)" "$(awk '/^VmRSS/ {printf "%d MiB", $2 / 1024}' "/proc/$p/status")"
-done
+steady_figures
 
 # ---------------------------------------------------------------------------------------------
 stream() {  # stream K LABEL COUNT: 10 requests a second to router K, in the background
