@@ -137,7 +137,7 @@ bridges_up() {  # bridges_up SECONDS K...: until the cluster lists the bridges o
 }
 all=$(seq 1 "$n")
 # shellcheck disable=SC2086
-bridges_up $((60 + 3 * n)) $all || { say "FAIL: the fleet did not come up"; exit 1; }
+bridges_up $((60 + 4 * n)) $all || { say "FAIL: the fleet did not come up"; exit 1; }
 say "all $n routers booted and bridged"
 
 passed=0 failed=0
