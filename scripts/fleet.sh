@@ -58,8 +58,7 @@ router_stop() {  # router_stop K [nowait]: the sandbox's init dies with unshare 
   sb[$1]=
   [ "${2:-}" = nowait ] && return 0
   # Its port on the ISP's bridge goes with its network namespace; a new one takes the name.
-  local i
-  for i in $(seq 100); do in_isp ip link show "fr$1" >/dev/null 2>&1 || return 0; sleep 0.05; done
+  for _ in $(seq 100); do in_isp ip link show "fr$1" >/dev/null 2>&1 || return 0; sleep 0.05; done
 }
 router_start() {  # router_start K: a fresh sandbox booted from router K's store
   local k=$1 d=$run/routers/$1
