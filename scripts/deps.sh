@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config libcjson-dev libmosquitto-dev mosquitto
   mosquitto-clients googletest libgtest-dev iproute2 psmisc procps util-linux coreutils mawk clang-14 libclang-rt-14-dev
   libssl-dev  # the MD5 benchmark measures against libcrypto
-  dnsmasq-base busybox)  # the simulated router's ISP (DHCP server) and its DHCP client
+  dnsmasq-base busybox)  # the ISP's DHCP server; the router's DHCP client and shell
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

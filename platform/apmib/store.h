@@ -60,7 +60,7 @@ struct Value {
   bool dirty;       // set by this process since its last commit
   uint8_t data[kMaxValue];
 };
-constexpr size_t kItemCount = 39;
+constexpr size_t kItemCount = 46;
 struct Table {
   Value v[kItemCount][kRadios * kSlots];
 };

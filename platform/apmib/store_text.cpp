@@ -58,6 +58,14 @@ constexpr Item kItems[] = {
     {7008, "WAN_LINK_MARK", Kind::Int, 4, false},
     {18051, "TELNET_ENABLED", Kind::Int, 4, false},
     {18067, "SUPER_PASSWORD", Kind::Text, 128, false},
+    // Ours, above the vendor's ids: the router's bridge to the operator's cloud.
+    {30000, "CLOUD_ENABLED", Kind::Int, 4, false},
+    {30001, "CLOUD_ADDRESSES", Kind::Text, 128, false},
+    {30002, "CLOUD_DEVICE_ID", Kind::Text, 65, false},
+    {30003, "CLOUD_CLIENT_ID", Kind::Text, 128, false},
+    {30004, "CLOUD_CA", Kind::Text, 128, false},
+    {30005, "CLOUD_CERT", Kind::Text, 128, false},
+    {30006, "CLOUD_KEY", Kind::Text, 128, false},
 };
 static_assert(sizeof(kItems) / sizeof(kItems[0]) == kItemCount, "the schema and store.h agree");
 constexpr size_t kSlotsPerItem = kRadios * kSlots;

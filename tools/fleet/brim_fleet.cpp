@@ -13,6 +13,7 @@
 //     -p PREFIX        topic prefix                                    default fleet
 //     --cafile F --cert F --key F   TLS with a client certificate
 //     -u USER [-P PASSWORD]         credentials
+//     -c CLIENTID      client id (a cluster may let a user use only its own)  default brim-fleet-PID
 //     -q               summary only (no table)
 // Exit status: 0 every request answered once, 1 some missing or answered twice, 2 usage or broker.
 #include <mosquitto.h>
@@ -50,7 +51,7 @@ struct Options {
   std::vector<std::string> hosts;
   std::vector<std::string> devices;
   std::string hook, body = "{}", prefix = "fleet";
-  std::string cafile, cert, key, user, password;
+  std::string cafile, cert, key, user, password, client_id;
   double timeout_ms = 5000;
   int rounds = 1, interval_ms = 0;
   bool quiet = false;
@@ -66,7 +67,7 @@ struct Run {
 
 int usage() {
   std::fputs("usage: brim-fleet [-H HOST[:PORT]]... (-d ID[,ID...] | -f FILE)... [-t SECONDS] [-r ROUNDS] [-i MS]\n"
-             "                  [-p PREFIX] [--cafile F --cert F --key F] [-u USER [-P PASSWORD]] [-q] HOOK [JSON]\n",
+             "                  [-p PREFIX] [--cafile F --cert F --key F] [-u USER [-P PASSWORD]] [-c CLIENTID] [-q] HOOK [JSON]\n",
              stderr);
   return 2;
 }
@@ -203,6 +204,7 @@ int main(int argc, char **argv) {
     else if (a == "--key") o.key = value("--key");
     else if (a == "-u") o.user = value("-u");
     else if (a == "-P") o.password = value("-P");
+    else if (a == "-c") o.client_id = value("-c");
     else if (a == "-q") o.quiet = true;
     else if (a.size() > 1 && a[0] == '-') return usage();
     else args.push_back(a);
@@ -230,7 +232,7 @@ int main(int argc, char **argv) {
   mosquitto_lib_init();
   char client_id[48];
   std::snprintf(client_id, sizeof client_id, "brim-fleet-%d", static_cast<int>(getpid()));
-  struct mosquitto *m = mosquitto_new(client_id, true, &run);
+  struct mosquitto *m = mosquitto_new(o.client_id.empty() ? client_id : o.client_id.c_str(), true, &run);
   if (!m) return 2;
   mosquitto_int_option(m, MOSQ_OPT_TCP_NODELAY, 1);
   if (!o.cafile.empty() && mosquitto_tls_set(m, o.cafile.c_str(), nullptr, o.cert.empty() ? nullptr : o.cert.c_str(),

@@ -1,0 +1,184 @@
+#!/usr/bin/env bash
+# The fleet, end to end: a two-node cloud cluster (sandbox/brim-cloud), one shared ISP
+# (sandbox/brim-isp) and N simulated routers (sandbox/brim-sandbox), each booted by the real
+# brim_init with its device id, client id and certificate in its store, so that its broker
+# bridges to the cluster. Then the checks of tests/fleet/checks.sh (security, a status sweep,
+# faults under a steady stream of requests) and the figures, side by side from this run.
+#
+#   bash scripts/fleet.sh [N]      (as root; N defaults to 8; BRIM_BUILD_DIR: default build/)
+#
+# Everything lives in a private mount namespace, on a tmpfs at BUILD/fleet-run (inside the build
+# directory, which every router sees at its own path); routers, cluster nodes and the ISP end with
+# this script, on failure too. Exit status: 0 when every check passed.
+set -euo pipefail
+repo=$(cd "$(dirname "$(readlink -f "$0")")/.." && pwd -P)
+build=$(cd "${BRIM_BUILD_DIR:-$repo/build}" && pwd -P)
+n=${1:-8}
+[[ $n =~ ^[0-9]+$ && $n -ge 2 && $n -le 999 ]] || { echo "usage: $0 [N >= 2]" >&2; exit 2; }
+t0=$(date +%s%N)
+say() { printf 'fleet: [%6.1f s] %s\n' "$((($(date +%s%N) - t0) / 1000000))e-3" "$*"; }
+
+if [ -z "${_BRIM_FLEET_INNER:-}" ]; then
+  [ "$(id -u)" -eq 0 ] || { echo "fleet: must run as root (namespaces)" >&2; exit 2; }
+  bash "$repo/scripts/deps.sh"
+  bash "$repo/scripts/deps-cloud.sh"
+  for f in brim_init platform/apmib brim-fleet brim-rr tests/modules/echo_module.so modules/device_status.so \
+    platform/ethdriver/ld.so.preload; do
+    [ -e "$build/$f" ] || { echo "fleet: $build/$f is not built (ninja -C $build)" >&2; exit 2; }
+  done
+  export _BRIM_FLEET_INNER=1
+  exec unshare --mount --propagation private -- bash "$0" "$@"
+fi
+
+run=$build/fleet-run
+mkdir -p "$run"
+mount -t tmpfs -o mode=0755 fleet-run "$run"
+cloud() { bash "$repo/sandbox/brim-cloud" "$1" "$run/cloud" "${@:2}"; }
+isp_net=$run/isp/netns
+in_isp() { nsenter --net="$isp_net" -- "$@"; }
+
+declare -a sb=() ids=()  # per router: the sandbox's pid (brim-sandbox, then unshare), its id
+for k in $(seq 1 "$n"); do ids[k]=$(printf 'dev-%03d' "$k"); done
+router_ns() {  # the pid of router K's namespace init (the sandbox's PID 1)
+  local c
+  # The file has no newline at its end.
+  read -r c _ 2>/dev/null <"/proc/${sb[$1]}/task/${sb[$1]}/children" || [ -n "${c:-}" ] || return 1
+  echo "$c"
+}
+in_router() {  # in_router K CMD...: CMD in router K's network namespace
+  local p
+  p=$(router_ns "$1") || return 1
+  nsenter --net="/proc/$p/ns/net" -- "${@:2}"
+}
+router_stop() {  # router_stop K [nowait]: the sandbox's init dies with unshare (--kill-child), and with it the router
+  local p=${sb[$1]:-}
+  [ -n "$p" ] || return 0
+  kill -KILL "$p" 2>/dev/null || true
+  wait "$p" 2>/dev/null || true
+  sb[$1]=
+  [ "${2:-}" = nowait ] && return 0
+  # Its port on the ISP's bridge goes with its network namespace; a new one takes the name.
+  for _ in $(seq 100); do in_isp ip link show "fr$1" >/dev/null 2>&1 || return 0; sleep 0.05; done
+}
+router_start() {  # router_start K: a fresh sandbox booted from router K's store
+  local k=$1 d=$run/routers/$1
+  mkdir -p "$d"
+  bash "$repo/sandbox/brim-sandbox" --build "$build" --store "$d/store" --isp-netns "$isp_net" \
+    --isp-port "fr$k" -- bash "$repo/sandbox/fleet-router" "$run/cloud/pki/devices/${ids[k]}" \
+    </dev/null >>"$d/sandbox.log" 2>&1 &
+  sb[k]=$!
+}
+cleanup() {
+  local k
+  # What the run wrote, for a look after a failure (the run directory goes with this script).
+  rm -rf "$build/fleet-logs" && mkdir -p "$build/fleet-logs"
+  cp -r "$run/checks" "$run/routers" "$build/fleet-logs/" 2>/dev/null || true
+  jobs -p | xargs -r kill 2>/dev/null || true
+  for k in "${!sb[@]}"; do router_stop "$k" nowait; done
+  # A test cloud keeps nothing: its nodes are killed, not stopped in order.
+  if [ -e "$run/cloud/holder.pid" ]; then
+    cloud node-kill 1 >/dev/null 2>&1 || true
+    cloud node-kill 2 >/dev/null 2>&1 || true
+    cloud stop >/dev/null 2>&1 || true
+  fi
+  [ -e "$isp_net" ] && bash "$repo/sandbox/brim-isp" stop "$run/isp" >/dev/null 2>&1
+  cd / && umount -l "$run" 2>/dev/null || true
+}
+trap cleanup EXIT
+
+say "ISP and cloud cluster"
+bash "$repo/sandbox/brim-isp" start "$run/isp" >/dev/null
+BRIM_CLOUD_LIFETIME=3600 cloud start --uplink "$isp_net"
+cloud add-device "${ids[@]:1}" >/dev/null
+addr() { awk -v n="node$1" '$1 == n {sub(/:.*/, "", $2); print $2}' "$run/cloud/addresses"; }
+n1=$(addr 1)
+n2=$(addr 2)
+op=$run/cloud/pki/operator
+op_cid=$(cat "$op/clientid")
+op_tls=(--cafile "$run/cloud/pki/ca.crt" --cert "$op/client.crt" --key "$op/client.key")
+printf '%s\n' "${ids[@]:1}" >"$run/inventory"
+
+say "booting $n routers"
+for k in $(seq 1 "$n"); do
+  d=$run/routers/$k c=$run/cloud/pki/devices/${ids[k]}
+  mkdir -p "$d"
+  { cat "$repo/platform/factory.store"
+    cat <<EOF
+HOST_NAME = "${ids[k]}"
+CLOUD_ENABLED = 1
+CLOUD_ADDRESSES = "$n1 $n2"
+CLOUD_DEVICE_ID = "${ids[k]}"
+CLOUD_CLIENT_ID = "$(cat "$c/clientid")"
+CLOUD_CA = "/etc/brim-cloud/ca.crt"
+CLOUD_CERT = "/etc/brim-cloud/client.crt"
+CLOUD_KEY = "/etc/brim-cloud/client.key"
+EOF
+  } >"$d/store"
+  router_start "$k"
+  # Boots overlap, a few at a time: each is mostly waiting (DHCP, the boot's own pauses).
+  [ $((k % 8)) -eq 0 ] && sleep 1
+done
+
+cloud_clients() {  # the client ids of the cluster's MQTT connections, asked of a running node
+  cloud ctl 1 list_mqtt_connections client_id 2>/dev/null || cloud ctl 2 list_mqtt_connections client_id 2>/dev/null
+}
+bridges_up() {  # bridges_up SECONDS K...: until the cluster lists the bridges of routers K...
+  local until=$(($(date +%s) + $1)) k missing
+  shift
+  while :; do
+    cloud_clients >"$run/clients" || true
+    missing=0
+    for k in "$@"; do grep -qx -- "$(cat "$run/cloud/pki/devices/${ids[k]}/clientid")" "$run/clients" || missing=$((missing + 1)); done
+    [ "$missing" -eq 0 ] && return 0
+    [ "$(date +%s)" -ge "$until" ] && { say "$missing of $# bridges not connected"; return 1; }
+    sleep 1
+  done
+}
+all=$(seq 1 "$n")
+# shellcheck disable=SC2086
+bridges_up $((60 + 4 * n)) $all || { say "FAIL: the fleet did not come up"; exit 1; }
+say "all $n routers booted and bridged"
+
+passed=0 failed=0
+ok() { say "ok    $1"; passed=$((passed + 1)); }
+fail() { say "FAIL  $1${2:+: $2}"; failed=$((failed + 1)); }
+check() {  # check NAME WHY COMMAND...: ok when COMMAND succeeds
+  local name=$1 why=$2
+  shift 2
+  if "$@"; then ok "$name"; else fail "$name" "$why"; fi
+}
+rr() {  # rr ARGS...: the operator's request stream (brim-rr) from the ISP's side
+  in_isp "$build/brim-rr" -p 8883 "${op_tls[@]}" -i "$op_cid-rr$RANDOM" "$@"
+}
+fleet() {  # fleet ARGS...: brim-fleet as the operator
+  in_isp "$build/brim-fleet" -H "$n1:8883" -H "$n2:8883" "${op_tls[@]}" -c "$op_cid-fleet$RANDOM" "$@"
+}
+fig_rows=()
+fig() { fig_rows+=("$1" "$2"); }  # fig NAME VALUE: one figure, printed at the end
+steady_figures() {  # the round trip against its anchor, memory of routers and nodes, all at rest
+  local res tot t k node p
+  say "== figures: round trip through the cluster against the router's own broker"
+  res=$(rr -h "$n1" -h "$n2" -t "fleet/$A/echo" -n 200 --label fleet) || true
+  fig "round trip via cloud+bridge, p50 / p99 (200 echo)" "$(sed -n 's/.*p50=\([0-9.]*\) p99=\([0-9.]*\).*/\1 ms \/ \2 ms/p' <<<"$res")"
+  res=$(in_router 1 "$build/brim-rr" -h 127.0.0.1 -p 1883 -t echo -n 200 --label local) || true
+  fig "same request on A's local broker, p50 / p99" "$(sed -n 's/.*p50=\([0-9.]*\) p99=\([0-9.]*\).*/\1 ms \/ \2 ms/p' <<<"$res")"
+  # Every process of a router is in its PID namespace: resident memory summed by namespace.
+  ps -e -o pidns=,rss= | awk '{ s[$1] += $2 } END { for (k in s) print k, s[k] }' >"$out/rss"
+  tot=0
+  for k in $(seq 1 "$n"); do
+    t=$(awk -v ns="$(stat -L -c %i "/proc/$(router_ns "$k")/ns/pid")" '$1 == ns { print $2 }' "$out/rss")
+    tot=$((tot + ${t:-0}))
+  done
+  fig "memory per router (RSS of its processes, mean)" "$((tot / n / 1024)) MiB ($((tot / n)) KiB)"
+  for node in 1 2; do
+    p=$(cloud node-pid "$node")
+    fig "cluster node $node (RSS, with $n bridges)" "$(awk '/^VmRSS/ {printf "%d MiB", $2 / 1024}' "/proc/$p/status")"
+  done
+}
+# shellcheck source=../tests/fleet/checks.sh
+. "$repo/tests/fleet/checks.sh"
+
+say "== figures (this run, N = $n)"
+printf '  %-48s %s\n' "${fig_rows[@]}"
+say "$passed passed, $failed failed"
+if [ "$failed" -eq 0 ]; then say "PASS"; else say "FAIL"; exit 1; fi
