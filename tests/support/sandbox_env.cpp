@@ -138,9 +138,17 @@ bool wait_for_journal_line(std::string_view line, int limit_ms) {
   }, limit_ms);
 }
 
+// With read(2): a stream throws when a /proc file's process dies under the read (ESRCH); here
+// that is what was read so far, as for a file that vanished.
 std::string read_file(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
+  std::string out;
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return out;
+  char buf[4096];
+  for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR);)
+    if (n > 0) out.append(buf, static_cast<size_t>(n));
+  ::close(fd);
+  return out;
 }
 
 bool write_file(const std::string &path, std::string_view content) {
