@@ -18,6 +18,7 @@ mkdir -p "$logs"
 
 bash scripts/deps.sh
 bash scripts/deps-target.sh
+bash scripts/deps-cloud.sh  # here, not in the fleet's lane: apt-get runs one at a time
 
 # Over the flash budget (libbrim.so and brim_init together), the footprint check fails.
 export BRIM_FOOTPRINT_STRICT=${BRIM_FOOTPRINT_STRICT:-1}
