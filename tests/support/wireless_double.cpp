@@ -24,7 +24,7 @@ template <typename R, typename Fd, typename Req, bool NoExcept>
 Req request_param(R (*)(Fd, Req, ...) noexcept(NoExcept));
 using request_t = decltype(request_param(&::ioctl));
 
-constexpr unsigned kWextFirst = 0x8B00, kWextLast = 0x8BFF, kDevPrivate = 0x89F0;  // SIOCDEVPRIVATE
+constexpr unsigned kIfFirst = 0x8910, kWextFirst = 0x8B00, kWextLast = 0x8BFF, kDevPrivate = 0x89F0;  // SIOCDEVPRIVATE
 constexpr unsigned kStaInfo = 0x8B30, kStaNum = 0x8B31, kScanReq = 0x8B33, kScanResult = 0x8B34, kJoinResult = 0x8B36,
                    kBssInfo = 0x8B37;
 constexpr uint16_t kStaInfoLen = 3120, kSurveyLen = 11268, kBssInfoLen = 44;
@@ -119,6 +119,11 @@ extern "C" int __wrap_ioctl(int fd, request_t request, ...) {
 
   unsigned nr = static_cast<unsigned>(request);
   const bool eth = nr == kDevPrivate && arg != nullptr;
+  if (nr >= kIfFirst && nr < kDevPrivate && arg != nullptr) {  // an interface request a declared name may fail
+    const char *name = static_cast<struct ifreq *>(arg)->ifr_name;
+    auto radio = state().radios.find(std::string(name, strnlen(name, IFNAMSIZ)));
+    if (radio != state().radios.end() && radio->second.fail.count(nr)) return errno = radio->second.fail[nr], -1;
+  }
   if (!eth && (nr < kWextFirst || nr > kWextLast)) return __real_ioctl(fd, request, arg);
   if (arg == nullptr) return refuse("request " + std::to_string(nr) + " without a request block");
   // Both blocks begin with the name; a Wireless Extensions block then holds the data's pointer,

@@ -22,7 +22,7 @@ struct Radio {
   std::vector<uint8_t> survey;        // SIOC_WL_SCAN_RESULT, at most 11268 bytes
   uint8_t join_result = 0;            // SIOC_WL_JOIN_RESULT
   std::vector<uint8_t> bss_info;      // SIOC_WL_BSS_INFO, at most 44 bytes
-  std::map<unsigned, int> fail;       // request number -> errno it fails with
+  std::map<unsigned, int> fail;       // request number (the driver's or SIOCGIF*) -> errno it fails with
 };
 
 // A wired port: the block at ifr_data must hold ETH_CMD_GET_WAN_LINK, its own address, 0, and a

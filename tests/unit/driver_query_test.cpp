@@ -1,6 +1,7 @@
 // Wireless driver queries against the driver double (declared names) and the real kernel
 // (everything else, e.g. "lo", which has no wireless extensions).
 #include <linux/wireless.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -15,14 +16,13 @@ namespace {
 using V = std::vector<unsigned>;
 V requests_for(const std::string &name) { V out; for (const wd::Seen &s : wd::log()) if (s.name == name) out.push_back(s.request); return out; }
 std::vector<uint8_t> bss(uint8_t state, uint8_t rssi) { std::vector<uint8_t> r(44, 0x5A); r[0] = state, r[9] = rssi; return r; }
-long open_fds() { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); }
 
 class DriverQuery : public ::testing::Test {
  protected:
-  void SetUp() override { wd::reset(); fds_ = open_fds(); }
+  void SetUp() override { wd::reset(); fds_ = unit::open_fds(); }
   void TearDown() override {
     EXPECT_EQ(wd::violations(), std::vector<std::string>{}) << "the driver would have seen a bad request";
-    EXPECT_EQ(open_fds(), fds_) << "a socket was left open";
+    EXPECT_EQ(unit::open_fds(), fds_) << "a socket was left open";
     wd::reset();
   }
   long fds_ = 0;
@@ -159,6 +159,9 @@ TEST_F(DriverQuery, RequestBlockHelper) {
   EXPECT_EQ(iw_get_ext(fd, "wlan1", SIOCGIWNAME, nullptr), -1);
   EXPECT_EQ(wd::log().size(), before);
   close(fd);
+  wd::declare("lo").fail[SIOCGIFHWADDR] = ENODEV;  // gone between the existence test and the address
+  unsigned char hw[16];
+  EXPECT_EQ(getInAddr("lo", IFADDR_HWADDR, hw), 0);
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 
 namespace {
 
-using unit::put, unit::slurp;
+using unit::put, unit::slurp, unit::stream_of;
 
 class Files : public ::testing::Test {
  protected:
@@ -128,13 +128,6 @@ TEST_F(Files, PathTestsForEachKindOfPathAndSizes) {
   // Past 2 GiB the size is clamped rather than wrapped into the failure value.
   ASSERT_EQ(truncate(p("e").c_str(), 3LL << 30), 0);
   EXPECT_EQ(f_size(p("e").c_str()), INT32_MAX);
-}
-
-// A stream over the given bytes, read through the real file system.
-FILE *stream_of(const std::string &bytes) {
-  FILE *f = tmpfile();
-  if (f != nullptr) fwrite(bytes.data(), 1, bytes.size(), f), rewind(f);
-  return f;
 }
 
 TEST(StreamReaders, LinesOneAtATimeWithoutTerminatorAndTheRest) {

@@ -92,9 +92,8 @@ TEST(NetDevName, AliasesGluedCountersAndExactNames) {
 
 // A /proc/net/dev text in a real file, read through the same stream reader getStats uses.
 int stats_from_text(const std::string &text, const char *ifname, NetDevStats &s) {
-  FILE *f = std::tmpfile();
+  FILE *f = unit::stream_of(text);
   if (f == nullptr) return -2;
-  std::fwrite(text.data(), 1, text.size(), f), std::rewind(f);
   int rc = brim::netdev_stats_from(f, ifname, s);
   std::fclose(f);
   return rc;
@@ -155,6 +154,7 @@ TEST(RouteGatewayLine, UpGatewayRoutesOfTheInterfaceWithWordsThatFit) {
            // Not the default route, still taken; read back as the kernel wrote it (network order).
            {"eth1\t0000580A\tFE4D0A0A\t0003\t0\t0\t0\t0000FFFF\t0\t0\t0\n", "eth1", 0xFE4D0A0Au},
            {"eth1 0 0101A8C0 3 0 0 0 0 0 0", "eth1", 0x0101A8C0u},  // ten values are enough
+           {"eth1 0 0101A8C0 3 1 19 9 0 1500 0", "eth1", 0x0101A8C0u},  // decimal counts, metric and MTU
            {"eth1 0 0101A8C0 3 0 0 0 0 0", "eth1", 7u},             // nine are not
            {n16 + " 0 0101A8C0 3 0 0 0 0 0 0 0", n16, 0x0101A8C0u}, {n17 + " 0 0101A8C0 3 0 0 0 0 0 0 0", n17, 7u},
            {"eth1 " + std::string(129, '0') + " 0101A8C0 3 0 0 0 0 0 0 0", "eth1", 7u},
@@ -170,7 +170,7 @@ TEST(RouteLine, SevenValuesAfterTheName) {
   brim::RouteLine r;
   ASSERT_TRUE(brim::parse_route_line("eth1\t00000000\tFE4D0A0A\t0003\t0\t0\t0\t00000000\t0\t0\t0\n", r));
   EXPECT_EQ((std::vector<uint32_t>{r.destination, r.gateway, r.flags}), (std::vector<uint32_t>{0, 0xFE4D0A0Au, 3}));
-  EXPECT_TRUE(brim::parse_route_line("eth1 0 0 1 0 0 0 0", r));  // exactly seven
+  EXPECT_TRUE(brim::parse_route_line("eth1 0 0 1 0 0 9 0", r));  // exactly seven
   for (const char *bad : {kRouteHeader, "eth1 0 0 1 0 0 0", "eth1", "eth1 0 0 1 0 zz 0 0"})
     EXPECT_FALSE(brim::parse_route_line(bad, r)) << bad;
 }

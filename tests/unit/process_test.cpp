@@ -1,10 +1,10 @@
 // Running commands, capturing their output and quoting for the shell, against the real /bin/sh.
 #include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <filesystem>
 
 #include "tests/unit/unit.h"
 
@@ -16,6 +16,33 @@ TEST(BrimSystem, WaitStatusTraceLineAndNullCommand) {
     EXPECT_EQ(BrimSystem(cmd, 0), status) << cmd;
   EXPECT_EQ(unit::out_of([] { EXPECT_EQ(BrimSystem("echo hi", 1) + BrimSystem("echo quiet", 0) + BrimSystem(nullptr, 1), -1); }),
             "[system]: echo hi\r\nhi\nquiet\nBrimSystem: Null Command, Error!");
+}
+
+// In a child chrooted where /bin/sh cannot be run, each way the exec fails reads as the shell's 127.
+TEST(BrimSystem, ShellThatCannotStartIsStatus127) {
+  for (auto [shape, err] : {std::pair{"", ENOENT}, {"bin", ENOTDIR}, {"bin/sh 644", EACCES}, {"bin/sh 755", ENOEXEC},
+                            {"bin/sh loop", ELOOP}}) {
+    unit::TempDir root;
+    const std::string kind = shape;
+    if (kind == "bin") unit::put(root / "bin", "");
+    if (kind.rfind("bin/sh", 0) == 0 && mkdir((root / "bin").c_str(), 0755) == 0) {
+      if (kind == "bin/sh loop") (void)!symlink("sh", (root / "bin/sh").c_str());
+      else unit::put(root / "bin/sh", std::string(4, '\0')), chmod((root / "bin/sh").c_str(), kind == "bin/sh 644" ? 0644 : 0755);
+    }
+    pid_t kid = fork();
+    ASSERT_GE(kid, 0);
+    if (kid == 0) {
+      if (chroot(root.dir.c_str()) != 0 || chdir("/") != 0) _exit(2);
+      char sh[] = "sh", *argv[] = {sh, nullptr};
+      pid_t pid;
+      if (posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv, nullptr) != err) _exit(2);  // e.g. under qemu-user
+      _exit(BrimSystem("true", 0) == 127 << 8 ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(kid, &status, 0), kid);
+    if (WEXITSTATUS(status) == 2) GTEST_SKIP() << "no chroot here, or its exec does not fail with " << strerror(err);
+    EXPECT_EQ(status, 0) << strerror(err);
+  }
 }
 
 TEST(BrimSystem, BackgroundCommandReturnsAtOnce) {
@@ -68,9 +95,10 @@ TEST(Capture, FirstLineCutToTheBufferAndSilentCommands) {
   for (auto [reader, cmd, size, rc, text] : {std::tuple{&getCmdResult, "printf 'one\\ntwo\\n'", 32, 0, "one"},
                                              {&getCmdStr, "printf 'alpha\\nbeta\\n'", 32, 0, "alpha"},
                                              {&getCmdResult, "echo abcdefghij", 6, 0, "abcde"}, {&getCmdStr, "echo abcdefghij", 6, 0, "abcde"},
-                                             {&getCmdResult, "true", 8, 0, "keep"}, {&getCmdStr, "true", 8, -1, ""}}) {
+                                             {&getCmdResult, "true", 8, 0, "keep"}, {&getCmdStr, "true", 8, -1, ""},
+                                             {&getCmdResult, "echo hi", 1, 0, ""}, {&getCmdStr, "echo hi", 1, 0, ""}}) {
     std::unique_ptr<char[]> buf(new char[size]);
-    std::memset(buf.get(), 'x', size), std::strcpy(buf.get(), "keep");
+    std::memset(buf.get(), 'x', size), std::memcpy(buf.get(), "keep", std::min(size, 5));
     EXPECT_EQ(reader(cmd, buf.get(), size), rc) << cmd;
     EXPECT_STREQ(buf.get(), text) << cmd;
   }
@@ -79,11 +107,10 @@ TEST(Capture, FirstLineCutToTheBufferAndSilentCommands) {
   EXPECT_EQ(getCmdResult("echo hi", guard + 2, 0) + getCmdResult("echo hi", guard + 2, -5) + getCmdStr("echo hi", guard + 2, 0), -3);
   EXPECT_EQ(std::string(guard, 4), "abcd");
   // Every reader closes its pipe and reaps its shell: no descriptor and no child is left behind.
-  auto open_fds = [] { int n = 0; for (const auto &e : std::filesystem::directory_iterator("/proc/self/fd")) n += !e.path().empty(); return n; };
-  int before = open_fds();
+  long before = unit::open_fds();
   char buf[8];
   getCmdResult("echo hi", buf, sizeof buf), getCmdStr("echo hi", buf, sizeof buf), getCmdVal("echo 1");
-  EXPECT_EQ(open_fds(), before);
+  EXPECT_EQ(unit::open_fds(), before);
   EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
   // A name that cannot be an interface's runs nothing and gives the last channel read: none yet.
   EXPECT_EQ(getWirelessChannel("wlan0;reboot"), 0);

@@ -1,5 +1,5 @@
 // What the unit tests share: the headers most of them use, a private directory under /tmp,
-// whole-file reads and writes, output capture.
+// whole-file reads and writes, streams over text, the count of open descriptors, output capture.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -36,6 +36,13 @@ inline std::string slurp(const std::string &path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
+// A stream over the given bytes, read through the real file system.
+inline FILE *stream_of(const std::string &bytes) {
+  FILE *f = std::tmpfile();
+  if (f != nullptr) std::fwrite(bytes.data(), 1, bytes.size(), f), std::rewind(f);
+  return f;
+}
+inline long open_fds() { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); }
 // What `f` printed on stdout (or stderr).
 template <class F> std::string out_of(F f) { testing::internal::CaptureStdout(); f(); return testing::internal::GetCapturedStdout(); }
 template <class F> std::string err_of(F f) { testing::internal::CaptureStderr(); f(); return testing::internal::GetCapturedStderr(); }
