@@ -7,6 +7,7 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
@@ -44,40 +45,28 @@ State &state() {
 
 int refuse(const std::string &why) { return state().violations.push_back(why), errno = EINVAL, -1; }
 
-// Copies the scripted bytes (at most `cap`) to the caller's data.
-void answer(const wireless_double::Seen &s, const std::vector<uint8_t> &bytes, size_t cap) {
-  size_t n = bytes.size() < cap ? bytes.size() : cap;
-  if (n > 0) std::memcpy(const_cast<void *>(s.pointer), bytes.data(), n);
-}
-
-// The private request of a declared interface, after the common checks.
+// The private request of a declared interface: the length the driver needs and the bytes it writes.
 int driver(wireless_double::Radio &r, const wireless_double::Seen &s) {
+  const auto *first = static_cast<const uint8_t *>(s.pointer);
+  const auto *num = reinterpret_cast<const uint8_t *>(&r.sta_num);
+  std::vector<uint8_t> bytes;
   uint16_t want = 0;
-  const std::string what = s.name + ": request " + std::to_string(s.request);
   switch (s.request) {
-    case kStaInfo: want = kStaInfoLen; break;
-    case kStaNum: want = sizeof(uint16_t); break;
-    case kScanReq: case kJoinResult: want = 1; break;
-    case kScanResult:  // the caller's first byte: 0 asks for the whole buffer, else for one byte
-      want = (s.pointer != nullptr && *static_cast<const uint8_t *>(s.pointer) != 0) ? 1 : kSurveyLen;
-      break;
-    case kBssInfo: want = kBssInfoLen; break;
-    default: return refuse(what + " is not the driver's");
+    case kStaInfo: want = kStaInfoLen, bytes = r.sta_info; break;
+    case kStaNum: want = sizeof r.sta_num, bytes.assign(num, num + sizeof r.sta_num); break;
+    case kScanReq: want = 1, bytes = {r.scan_status}; break;
+    case kJoinResult: want = 1, bytes = {r.join_result}; break;
+    // The caller's first byte: 0 asks for the whole buffer, else for one byte.
+    case kScanResult: want = first != nullptr && *first != 0 ? 1 : kSurveyLen, bytes = r.survey; break;
+    case kBssInfo: want = kBssInfoLen, bytes = r.bss_info; break;
+    default: return refuse(s.name + ": request " + std::to_string(s.request) + " is not the driver's");
   }
+  const std::string what = s.name + ": request " + std::to_string(s.request);
   if (s.pointer == nullptr) return refuse(what + " without data");
   if (s.length != want) return refuse(what + " length " + std::to_string(s.length) + ", driver needs " + std::to_string(want));
   if (s.flags != 0) return refuse(what + " flags not 0");
-
   if (auto f = r.fail.find(s.request); f != r.fail.end()) return errno = f->second, -1;
-  void *data = const_cast<void *>(s.pointer);
-  switch (s.request) {
-    case kStaInfo: answer(s, r.sta_info, want); break;
-    case kStaNum: std::memcpy(data, &r.sta_num, sizeof r.sta_num); break;
-    case kScanReq: std::memcpy(data, &r.scan_status, 1); break;
-    case kScanResult: answer(s, r.survey, want); break;
-    case kJoinResult: std::memcpy(data, &r.join_result, 1); break;
-    case kBssInfo: answer(s, r.bss_info, want); break;
-  }
+  if (!bytes.empty()) std::memcpy(const_cast<void *>(s.pointer), bytes.data(), std::min<size_t>(bytes.size(), want));
   return 0;
 }
 

@@ -39,11 +39,9 @@ TEST_F(HookList, WalksInRegistrationOrderWithDuplicatesAndPrivateNames) {
   name[0] = 'Q';  // the record keeps a copy of its own
   brim_hook *y = brim_hook_register("Y", handler_b);
   brim_hook *z = brim_hook_register("Z", nullptr);
-  brim_hook *x2 = brim_hook_register("X", handler_b);
+  brim_hook_register("X", handler_b);
   EXPECT_EQ(names(), (std::vector<std::string>{"X", "Y", "Z", "X"}));
   EXPECT_NE(x->name, name);
-  EXPECT_EQ((std::vector<brim_hook *>{x->next, y->next, z->next, x2->next}),
-            (std::vector<brim_hook *>{y, z, x2, nullptr}));
   EXPECT_EQ((std::vector<brim_handler_fn>{x->handler, y->handler, z->handler}),
             (std::vector<brim_handler_fn>{handler_a, handler_b, nullptr}));
 }
