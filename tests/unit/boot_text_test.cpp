@@ -16,7 +16,7 @@ TEST(BootText, LanguageCodeInSearchOrderAndOnlyPlainHostNames) {
     EXPECT_FALSE(brim::valid_host_name(bad)) << bad;
 }
 
-TEST(PasswordCommands, OrdinaryPasswordsKeepTheFirmwareCommand) {
+TEST(PasswordCommands, OrdinaryPasswordsKeepTheFirmwareCommandOthersGoAsDataOrAreRefused) {
   char a[brim::kPasswordCmdCap], b[brim::kPasswordCmdCap];
   ASSERT_EQ(brim::password_commands("hq4729", a, b, sizeof a), brim::PasswordForm::Plain);
   EXPECT_STREQ(a, "echo \"hq4729\" > /var/tmppwd");
@@ -27,10 +27,7 @@ TEST(PasswordCommands, OrdinaryPasswordsKeepTheFirmwareCommand) {
   std::string longpw(127, 'x');
   ASSERT_EQ(brim::password_commands(longpw.c_str(), a, b, sizeof a), brim::PasswordForm::Plain);
   EXPECT_EQ(std::string(a), "echo \"" + longpw + "\" > /var/tmppwd");
-}
-
-TEST(PasswordCommands, ShellSpecialPasswordsGoAsDataControlCharactersAreRefused) {
-  char a[brim::kPasswordCmdCap], b[brim::kPasswordCmdCap];
+  // Shell-special passwords go as data; control characters are refused.
   for (const char *pw : {"$(reboot)", "`reboot`", "back\\slash", "quote\"d", "-n", "-e"})
     EXPECT_EQ(brim::password_commands(pw, a, b, sizeof a), brim::PasswordForm::Quoted) << pw;
   ASSERT_EQ(brim::password_commands("a$b", a, b, sizeof a), brim::PasswordForm::Quoted);

@@ -7,13 +7,10 @@ namespace {
 
 std::string uptime(uint32_t s) { char buf[32]; brim::format_uptime(s, buf, sizeof buf); return buf; }
 
-TEST(SystemFactsText, Uptime) {
+TEST(SystemFactsText, UptimeFlashSizeAndPortLines) {
   for (auto [s, text] : {std::pair{90061u, "1;1;1;1"}, {59u, "0;0;0;59"}, {0u, "0;0;0;0"}, {86399u, "0;23;59;59"},
                          {86400u, "1;0;0;0"}, {UINT32_MAX, "49710;6;28;15"}})
     EXPECT_EQ(uptime(s), text) << s;
-}
-
-TEST(SystemFactsText, FlashSize) {
   const std::string h = "dev:    size   erasesize  name\n";
   const std::pair<std::string, unsigned> cases[] = {
       {h + "mtd0: 00200000 00010000 \"boot+cfg+linux\"\nmtd1: 00600000 00010000 \"rootfs\"\n", 8},
@@ -24,9 +21,6 @@ TEST(SystemFactsText, FlashSize) {
       {"mtd0: zzzz0000\nmtd1: 00800000\n", 8}, {"", 0}, {"mtd0:", 0} /* name at the very end */, {"mtd0: 01", 0},
   };
   for (const auto &[text, mib] : cases) EXPECT_EQ(brim::flash_size_mib(text), mib) << text;
-}
-
-TEST(SystemFactsText, PortLines) {
   using brim::PortLine;
   for (auto [line, kind] : {std::pair{"Port0 Link", PortLine::Skip}, {"  Link Up, 100M\n", PortLine::Up},
                             {"  Link Down\n", PortLine::Down}, {"Up but Link Down\n", PortLine::Down},  // "Up" first
