@@ -70,7 +70,6 @@ int driver(wireless_double::Radio &r, const wireless_double::Seen &s) {
   return 0;
 }
 
-// The Ethernet driver's device-private request for a declared wired port.
 int eth_driver(wireless_double::EthPort &port, const wireless_double::Seen &s) {
   uintptr_t words[4];
   if (s.pointer == nullptr) return refuse(s.name + ": device-private request without a block");
@@ -85,7 +84,6 @@ int eth_driver(wireless_double::EthPort &port, const wireless_double::Seen &s) {
   return 0;
 }
 
-// Fills in the descriptor's socket domain and type, and whether it closes on exec.
 void note_socket(int fd, wireless_double::Seen &s) {
   for (auto [opt, field] : {std::pair{SO_DOMAIN, &s.domain}, {SO_TYPE, &s.type}}) {
     int v = 0;

@@ -12,7 +12,6 @@ struct Lease {
   std::string len_text = "6";
 };
 
-// Lays a record out byte by byte, as the DHCP server writes it.
 std::vector<char> record(const Lease &l) {
   std::vector<char> r(92, 0);
   std::memcpy(r.data(), l.mac.data(), l.mac.size());

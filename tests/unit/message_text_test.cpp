@@ -64,7 +64,6 @@ TEST(AddInfoToroot, RefusesMissingArgumentsAndAMemberThatDoesNotFit) {
   EXPECT_EQ(m, (Members{{"name", fits}, {"x", "1"}}));
 }
 
-// Owns a parsed request body.
 struct Request {
   explicit Request(const char *json) : root(cJSON_Parse(json)) {}
   ~Request() { cJSON_Delete(root); }

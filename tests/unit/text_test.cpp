@@ -16,7 +16,6 @@ TEST(IsHex, DigitsOfBothCasesAndOnlyTheLowByteCounts) {
 struct Rows {
   Rows(int rows, int size) : rows_(rows), size_(size), buf(static_cast<size_t>(rows * size) + 16, '#') {}
   int split(const char *src, char delim = ',') { return splitString2Arr_v2(src, buf.data(), rows_, size_, delim); }
-  // The first `n` rows joined with '|'.
   std::string joined(int n) const {
     std::string s;
     for (int i = 0; i < n; ++i) {
