@@ -106,11 +106,10 @@ extern "C" int __wrap_ioctl(int fd, request_t request, ...) {
 
   unsigned nr = static_cast<unsigned>(request);
   const bool eth = nr == kDevPrivate && arg != nullptr;
-  if (nr >= kIfFirst && nr < kDevPrivate && arg != nullptr) {  // an interface request a declared name may fail
-    const char *name = static_cast<struct ifreq *>(arg)->ifr_name;
-    auto radio = state().radios.find(std::string(name, strnlen(name, IFNAMSIZ)));
-    if (radio != state().radios.end() && radio->second.fail.count(nr)) return errno = radio->second.fail[nr], -1;
-  }
+  if (nr >= kIfFirst && nr < kDevPrivate && arg != nullptr)  // an interface request a declared name is to fail
+    for (auto &[name, r] : state().radios)
+      if (r.fail.count(nr) && std::strncmp(name.c_str(), static_cast<struct ifreq *>(arg)->ifr_name, IFNAMSIZ) == 0)
+        return errno = r.fail[nr], -1;
   if (!eth && (nr < kWextFirst || nr > kWextLast)) return __real_ioctl(fd, request, arg);
   if (arg == nullptr) return refuse("request " + std::to_string(nr) + " without a request block");
   // Both blocks begin with the name; a Wireless Extensions block then holds the data's pointer,
