@@ -60,8 +60,6 @@ TEST_F(SystemFacts, PortLinks) {
   ASSERT_EQ(symlink("/nonexistent/dir/port_status", "/tmp/port_status"), 0);
   EXPECT_EQ(getPortLinkStaus(), nullptr);
   unlink("/tmp/port_status");
-  ASSERT_TRUE(write_file("/tmp/plain", "plain text\n"));  // cat is the real one for everything else
-  EXPECT_EQ(run_shell("cat /tmp/plain; cat -n /tmp/plain").output, "plain text\n     1\tplain text\n");
 }
 
 }  // namespace
