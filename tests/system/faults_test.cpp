@@ -64,24 +64,8 @@ std::string reader_snapshot() {
   text("getWanNetmask", getWanNetmask(), 16);
   text("getWanMac", getWanMac(), 18);
   text("getWanGateway", getWanGateway(), 16);
-  // Every item through the reply builders, by kind.
-  size_t count = 0;
-  const apmib::Item *all = apmib::items(&count);
-  std::vector<const char *> names[3];
-  std::vector<int32_t> ids[3];
-  for (size_t i = 0; i < count; ++i) {
-    int k = all[i].kind == apmib::Kind::Ip ? 0 : all[i].kind == apmib::Kind::Text ? 1 : all[i].kind == apmib::Kind::Int ? 2 : -1;
-    if (k >= 0) names[k].push_back(all[i].name), ids[k].push_back(all[i].id);
-  }
-  cJSON *o = cJSON_CreateObject();
-  getCfgArrayIP(o, static_cast<int32_t>(ids[0].size()), names[0].data(), ids[0].data());
-  getCfgArrayStr(o, static_cast<int32_t>(ids[1].size()), names[1].data(), ids[1].data());
-  getCfgArrayInt(o, static_cast<int32_t>(ids[2].size()), names[2].data(), ids[2].data());
-  char *json = cJSON_PrintUnformatted(o);
-  s += std::string("getCfgArray ") + (json ? json : "(null)") + "\n";
-  cJSON_free(json);
-  cJSON_Delete(o);
-  // The WPS items a wireless change writes, read back from the store it leaves.
+  // The WPS items a wireless change writes, read back from the store it leaves (the reply
+  // builders' reads of failing items are in config_values_test).
   SetWlan_idx("wlan0");
   std::memset(&wps_config_info, 0, sizeof wps_config_info);
   std::memset(&wps_config_info_tmp, 0, sizeof wps_config_info_tmp);
@@ -196,11 +180,9 @@ TEST_F(Faults, SignalStormCommandsRunToTheirEndAndOutputArrivesWhole) {
   std::thread storm([&] {
     for (unsigned i = 0; !stop; ++i) pthread_kill(target, sigs[i % 4]), usleep(100);
   });
-  EXPECT_EQ(BrimSystem("sleep 0.3; exit 7", 0), 7 * 256);
   char buf[64] = {};
   EXPECT_EQ(getCmdStr("sleep 0.2; echo storm-line; echo second", buf, sizeof buf), 0);
   EXPECT_STREQ(buf, "storm-line");
-  EXPECT_EQ(getCmdVal("sleep 0.2; echo 4242"), 4242);
   char when[64] = {};
   EXPECT_NE(get_Create_Time(when), nullptr);
   EXPECT_EQ(std::strlen(when), 22u) << when;  // "YYYY-mm-dd HH:MM:SS AM"
