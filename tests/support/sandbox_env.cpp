@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -22,8 +21,8 @@ namespace {
 
 std::vector<std::string> g_store_dirs;  // made by use_store, removed after each test
 
-// Runs args with stdin from in_fd (or /dev/null), output through a temporary file.
-CmdResult spawn(const Lines &args, int in_fd) {
+// Runs args with stdin from /dev/null, output through a temporary file.
+CmdResult spawn(const Lines &args) {
   CmdResult r;
   char tmpl[] = "/tmp/brim_test_XXXXXX";
   int out = mkostemp(tmpl, O_CLOEXEC);
@@ -33,8 +32,7 @@ CmdResult spawn(const Lines &args, int in_fd) {
   argv.push_back(nullptr);
   posix_spawn_file_actions_t fa;
   posix_spawn_file_actions_init(&fa);
-  if (in_fd >= 0) posix_spawn_file_actions_adddup2(&fa, in_fd, 0);
-  else posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&fa, out, 1);
   posix_spawn_file_actions_adddup2(&fa, out, 2);
   pid_t pid;
@@ -120,19 +118,6 @@ std::string journal_quote(std::string_view arg) {
   return q + "\"";
 }
 
-std::string journal_line(const Lines &argv) {
-  std::string line = argv.empty() ? "" : argv[0];
-  for (size_t i = 1; i < argv.size(); ++i) line += " " + journal_quote(argv[i]);
-  return line;
-}
-
-bool wait_for_journal_line(std::string_view line, int limit_ms) {
-  return wait_until([line] {
-    Lines all = journal_lines();
-    return std::find(all.begin(), all.end(), line) != all.end();
-  }, limit_ms);
-}
-
 // With read(2): a stream throws when a /proc file's process dies under the read (ESRCH); here
 // that is what was read so far, as for a file that vanished.
 std::string read_file(const std::string &path) {
@@ -182,18 +167,9 @@ std::string json_text(const std::string &json, const char *name) {
   return out;
 }
 
-CmdResult run_shell(const std::string &cmd) { return spawn({"/bin/sh", "-c", cmd}, -1); }
+CmdResult run_shell(const std::string &cmd) { return spawn({"/bin/sh", "-c", cmd}); }
 
-CmdResult run_program(const Lines &argv, std::string_view input) {
-  char tmpl[] = "/tmp/brim_in_XXXXXX";
-  int fd = mkostemp(tmpl, O_CLOEXEC);
-  if (fd < 0) return {};
-  CmdResult r;
-  if (write_file(tmpl, input)) r = spawn(argv, fd);
-  close(fd);
-  unlink(tmpl);
-  return r;
-}
+CmdResult run_program(const Lines &argv) { return spawn(argv); }
 
 std::vector<pid_t> find_processes(std::string_view name) {
   std::vector<pid_t> pids;

@@ -39,7 +39,6 @@ Lines sh_commands();                            // CMD of every "sh -c CMD" line
 // An argument as the journal writes it: as it is when not empty and only A-Z a-z 0-9 _@%+=:,./-,
 // else in double quotes with \\ \" \n \t \r and \xHH for other control bytes.
 std::string journal_quote(std::string_view arg);
-std::string journal_line(const Lines &argv);  // NAME + quoted arguments
 
 // Polls `done` every 20 ms for at most about `limit_ms`; returns whether it came true.
 template <class Done>
@@ -50,7 +49,6 @@ bool wait_until(Done done, int limit_ms = 5000) {
     usleep(20 * 1000);
   }
 }
-bool wait_for_journal_line(std::string_view line, int limit_ms = 5000);
 
 std::string read_file(const std::string &path);  // "" when unreadable
 bool write_file(const std::string &path, std::string_view content);
@@ -65,8 +63,7 @@ struct CmdResult {
 };
 // "/bin/sh -c cmd", waiting for that shell only (a background daemon never makes it hang).
 CmdResult run_shell(const std::string &cmd);
-// argv[0] from PATH with exactly these arguments and `input` on standard input.
-CmdResult run_program(const Lines &argv, std::string_view input = {});
+CmdResult run_program(const Lines &argv);  // argv[0] from PATH with exactly these arguments
 #define BRIM_SH(cmd)                                          \
   do {                                                        \
     ::brim_test::CmdResult r_ = ::brim_test::run_shell(cmd);  \
