@@ -93,9 +93,7 @@ TEST_F(Road, StatusReplyComesFromTheStoreAndTheKernel) {
   EXPECT_EQ(json_text(reply, "wan_gateway"), "0.0.0.0");
   EXPECT_TRUE(cJSON_IsFalse(cJSON_GetObjectItem(o, "wan_connected")));
   EXPECT_EQ(json_text(reply, "wan_link_time"), "0;0;0;0");
-  unsigned d, h, mi, se;
-  char end;
-  EXPECT_EQ(std::sscanf(json_text(reply, "uptime").c_str(), "%u;%u;%u;%u%c", &d, &h, &mi, &se, &end), 4) << reply;
+  EXPECT_NE(json_text(reply, "uptime"), "") << reply;  // its format is in the unit tests
   std::string got;
   cJSON *server = nullptr;
   cJSON_ArrayForEach(server, cJSON_GetObjectItem(o, "dns")) got += std::string(server->valuestring) + " ";
