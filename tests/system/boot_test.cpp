@@ -11,19 +11,17 @@
 namespace {
 
 using namespace brim_test;
-using Lines = std::vector<std::string>;
 const char *const kCanary = "/tmp/brim_canary";
 const char *const kDefaultHosts = "192.168.0.1\tbrimrouter\tbrimsetup\n";
 
 // The store line of a text item, with the store file's escapes.
 std::string store_text(const std::string &key, const std::string &value) {
   std::string out = key + " = \"";
-  for (char c : value) out += c == '"' || c == '\\' ? std::string("\\") + c : c == '\n' ? "\\n" : c == '\t' ? "\\t" : std::string(1, c);
+  for (char c : value) out += c == '"' || c == '\\' ? std::string("\\") + c : c == '\n' ? "\\n" : std::string(1, c);
   return out + "\"\n";
 }
 
-// What passwd was fed: its journal lines, "passwd" then each line of input.
-Lines fed(const std::string &pw) {
+Lines fed(const std::string &pw) {  // what passwd was fed: the password twice
   std::string line = "passwd<stdin> " + journal_quote(pw);
   return {"passwd", line, line};
 }
@@ -71,21 +69,25 @@ TEST_F(Boot, FactoryBootRunsTheSequenceInOrderAndAgainRestartsItsServices) {
   EXPECT_EQ(read_file("/tmp/update_flag"), "0\n");
   EXPECT_FALSE(exists("/var/tmppwd"));
   EXPECT_EQ(journal_lines_of("passwd"), fed("hq4729"));
-  for (const char *service : {"vz_broker", "brim_sub", "vz_daemon"}) EXPECT_TRUE(wait_for_process(service, true)) << service;
   EXPECT_TRUE(wait_for_process("telnetd", false));
-  // A second run: one broker, one subscriber, one daemon, each a new one.
-  std::vector<pid_t> old[3] = {find_processes("vz_broker"), find_processes("brim_sub"), find_processes("vz_daemon")};
-  EXPECT_EQ(boot().status, 0);
-  EXPECT_TRUE(one_new_process("vz_broker", old[0])) << "the broker was not restarted";
-  EXPECT_TRUE(one_new_process("brim_sub", old[1]));
-  EXPECT_TRUE(one_new_process("vz_daemon", old[2]));
+  std::vector<pid_t> old[3];
+  const char *services[] = {"vz_broker", "brim_sub", "vz_daemon"};
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_TRUE(wait_for_process(services[i], true)) << services[i];
+    old[i] = find_processes(services[i]);
+  }
+  EXPECT_EQ(boot().status, 0);  // again: one of each, each a new one
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(one_new_process(services[i], old[i])) << services[i] << " was not restarted";
 }
 
+// The telnet stand-in keeps its pid but is named "sh" for a moment while it starts: the same
+// telnetd must be found again, however long the renaming takes.
 TEST_F(Boot, StoreUnavailableDoesNothing) {
   run_shell("killall telnetd");
   ASSERT_TRUE(wait_for_process("telnetd", false));
   ASSERT_EQ(run_shell("telnetd &").status, 0);
-  ASSERT_TRUE(wait_until([] { return find_processes("telnetd").size() == 1; }));
+  std::vector<pid_t> telnetd;
+  ASSERT_TRUE(wait_until([&] { return (telnetd = find_processes("telnetd")).size() == 1; }));
   ASSERT_TRUE(write_file("/etc/hosts", "127.0.0.1\tkept\n"));
   run_shell("rm -rf /tmp/update_flag /var/js");
   clear_journal();
@@ -93,11 +95,11 @@ TEST_F(Boot, StoreUnavailableDoesNothing) {
   CmdResult r = run_program({"brim_init"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.output, "");
-  EXPECT_TRUE(sh_commands().empty());
+  EXPECT_EQ(sh_commands(), Lines{});
   EXPECT_EQ(read_file("/etc/hosts"), "127.0.0.1\tkept\n");
   EXPECT_FALSE(exists("/tmp/update_flag"));
   EXPECT_FALSE(exists("/var/js"));
-  EXPECT_EQ(find_processes("telnetd").size(), 1u) << "a service was killed";
+  EXPECT_TRUE(wait_until([&] { return find_processes("telnetd") == telnetd; }, 20000)) << "a service was killed";
   run_shell("killall telnetd");
 }
 
@@ -110,7 +112,7 @@ TEST_F(Boot, WanLinkMarkerLanguageAndPluginVersion) {
     EXPECT_EQ(exists("/tmp/wanlink"), one) << v;
   }
   EXPECT_EQ(read_file("/var/js/language.js"), read_file("/web_brim/js/language_en.js")) << "en is searched before vn";
-  ASSERT_EQ(run_shell("mkdir -p /mnt/plugin_version && touch /var/js/language_old.js").status, 0);
+  BRIM_SH("mkdir -p /mnt/plugin_version && touch /var/js/language_old.js");
   boot();
   EXPECT_EQ(run_shell("ls /var/js").output, "language.js\n");
   EXPECT_FALSE(exists("/var/plugin_version")) << "a directory is not copied";
@@ -124,11 +126,10 @@ TEST_F(Boot, WanLinkMarkerLanguageAndPluginVersion) {
 TEST_F(Boot, TelnetFollowsItsItemAndAFailedSubscriptionStopsNothing) {
   run_shell("killall brim_sub");
   setenv("BRIM_VZ_SUB_FAIL", "1", 1);
-  EXPECT_EQ(boot("TELNET_ENABLED = 1\n" + store_text("SUPER_PASSWORD", "s3cret")).status, 0);
+  EXPECT_EQ(boot("TELNET_ENABLED = 1\n").status, 0);
   unsetenv("BRIM_VZ_SUB_FAIL");
   EXPECT_TRUE(find_processes("brim_sub").empty());
   EXPECT_TRUE(wait_for_process("vz_daemon", true));
-  EXPECT_EQ(journal_lines_of("passwd"), fed("s3cret"));
   ASSERT_TRUE(wait_for_process("telnetd", true));
   std::vector<pid_t> first = find_processes("telnetd");
   boot("TELNET_ENABLED = 1\n");
@@ -137,45 +138,28 @@ TEST_F(Boot, TelnetFollowsItsItemAndAFailedSubscriptionStopsNothing) {
   EXPECT_TRUE(wait_for_process("telnetd", false));
 }
 
-// Hostile passwords arrive as data; one with a line break leaves the password alone.
-TEST_F(Boot, HostilePasswords) {
-  for (const std::string &pw : {std::string("$(touch /tmp/brim_canary)`touch /tmp/brim_canary`\"; touch /tmp/brim_canary; \""),
-                                std::string("'; touch /tmp/brim_canary; ' | x & y > z \\n\\c"), std::string("-n"),
-                                std::string(60, '$') + std::string(60, '\\') + "'\"`",  // past the firmware's 105
+// Stored passwords and host names arrive as data (their quoting is in boot_text_test); a password
+// with a line break leaves the password alone, a hostile host name gives the default names.
+TEST_F(Boot, HostilePasswordsAndHostNames) {
+  // The second is past the firmware's 105 characters once quoted.
+  for (const std::string &pw : {std::string("s3cret"), std::string(40, '$') + std::string(40, '\\') + "'\"`$(touch /tmp/brim_canary)",
                                 std::string("first\ntouch /tmp/brim_canary")}) {
-    CmdResult r = boot(store_text("SUPER_PASSWORD", pw));
+    CmdResult r = boot(store_text("SUPER_PASSWORD", pw) + store_text("HOST_NAME", "a'; touch /tmp/brim_canary; '"));
     EXPECT_EQ(r.status, 0);
     const bool refused = pw.find('\n') != std::string::npos;
     EXPECT_EQ(journal_lines_of("passwd"), refused ? Lines{} : fed(pw)) << pw;
-    if (refused) EXPECT_NE(r.output.find("password"), std::string::npos) << r.output;
+    EXPECT_EQ(r.output.find("password") != std::string::npos, refused) << r.output;
+    EXPECT_NE(r.output.find("host name"), std::string::npos) << r.output;
+    EXPECT_EQ(read_file("/etc/hosts"), kDefaultHosts);
     EXPECT_FALSE(exists(kCanary)) << pw;
     EXPECT_FALSE(exists("/var/tmppwd"));
   }
-}
-
-TEST_F(Boot, HostileHostNamesGiveTheDefaultNames) {  // setHosts alone, in this process
-  auto set_hosts = [](const std::string &store_line) {
-    load_store(store_line);
-    testing::internal::CaptureStderr();
-    setHosts();
-    return testing::internal::GetCapturedStderr();
-  };
-  for (const char *name : {"a'; touch /tmp/brim_canary; '", "x\n10.0.0.66\tbank.example", "$(touch /tmp/brim_canary)",
-                           "`touch /tmp/brim_canary`", "a|b;c&d>e", "under_score"}) {
-    EXPECT_NE(set_hosts(store_text("HOST_NAME", name)).find("host name"), std::string::npos) << name;
-    EXPECT_EQ(read_file("/etc/hosts"), kDefaultHosts) << name;
-    EXPECT_FALSE(exists(kCanary)) << name;
-  }
-  EXPECT_EQ(set_hosts(store_text("HOST_NAME", "")), "");
-  EXPECT_EQ(read_file("/etc/hosts"), kDefaultHosts);
-  set_hosts(store_text("HOST_NAME", std::string(31, 'h')));
-  EXPECT_EQ(read_file("/etc/hosts"), "192.168.0.1\t" + std::string(31, 'h') + "\n");
-  set_hosts("IP_ADDR = 10.1.2.3\n" + store_text("HOST_NAME", "my-router.lan"));
+  load_store("IP_ADDR = 10.1.2.3\n" + store_text("HOST_NAME", "my-router.lan"));  // setHosts alone, in this process
+  setHosts();
   EXPECT_EQ(read_file("/etc/hosts"), "10.1.2.3\tmy-router.lan\n");
 }
 
-// Every item the boot reads failing at once gives the defaults; each alone, the boot still runs
-// every step to the end and leaves its services running.
+// Every item the boot reads failing gives the defaults; the boot still runs every step to the end.
 TEST_F(Boot, FailedReadsFallBackToDefaultsAndStopNothing) {
   EXPECT_EQ(boot("!SUPER_PASSWORD\n!WEB_LANGUAGE\n!HOST_NAME\n!TELNET_ENABLED = 1\n!WAN_LINK_MARK = 1\n").status, 0);
   EXPECT_EQ(journal_lines_of("passwd"), fed("hq4729"));
@@ -183,19 +167,8 @@ TEST_F(Boot, FailedReadsFallBackToDefaultsAndStopNothing) {
   EXPECT_EQ(read_file("/etc/hosts"), kDefaultHosts);
   EXPECT_FALSE(exists("/tmp/wanlink"));
   EXPECT_TRUE(wait_for_process("telnetd", false));
-  ASSERT_EQ(boot().status, 0);
-  const Lines factory = sh_commands();
-  for (const char *key : {"SUPER_PASSWORD", "WEB_LANGUAGE", "HOST_NAME", "IP_ADDR", "WAN_LINK_MARK", "TELNET_ENABLED"}) {
-    SCOPED_TRACE(key);
-    CmdResult r = boot(std::string("!") + key + "\n");
-    EXPECT_EQ(r.status, 0) << r.output;
-    Lines cmds = sh_commands();
-    EXPECT_EQ(cmds.size(), factory.size());
-    if (!cmds.empty()) EXPECT_EQ(cmds.back(), factory.back());
-    std::string hosts = read_file("/etc/hosts");
-    EXPECT_TRUE(!hosts.empty() && hosts.find('\n') == hosts.size() - 1) << hosts;
-    for (const char *service : {"vz_broker", "brim_sub", "vz_daemon"}) EXPECT_TRUE(wait_for_process(service, true)) << service;
-  }
+  EXPECT_EQ(sh_commands().size(), 18u) << "every step still runs";
+  for (const char *service : {"vz_broker", "brim_sub", "vz_daemon"}) EXPECT_TRUE(wait_for_process(service, true)) << service;
 }
 
 TEST(UpdateFlag, SetClearAndMissing) {

