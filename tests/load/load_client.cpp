@@ -1,10 +1,8 @@
-// Load test of the request subscriber, inside the booted router (tests/load/load_inside.sh): N clients,
-// each on its own connection, send requests at a steady rate through the broker to brim_sub and check
-// every reply, while brim_sub's resident memory is sampled once a second.
-//   brim_load -p PID [-c CLIENTS] [-r RATE/s/client] [-d SECONDS]
-// Client k asks under "loadk/". Of each 20 requests one is "set_hostname", which must say success and
-// hand "reserv" back; half are "echo", whose reply must be the exact text sent (both matched by id);
-// the rest "status", whose replies (in order) must hold a non-empty "lan_ip".
+// Load test of the request subscriber in the booted router (tests/load/load_inside.sh): N clients send
+// requests at a steady rate through the broker to brim_sub and check every reply, while brim_sub's
+// resident memory is sampled once a second.   brim_load -p PID [-c CLIENTS] [-r RATE/s] [-d SECONDS]
+// Client k asks under "loadk/". Of each 20 requests one is "set_hostname" (success, "reserv" handed
+// back), half "echo" (the exact text sent), the rest "status" (a non-empty "lan_ip", in order).
 #include <cjson/cJSON.h>
 #include <mosquitto.h>
 #include <unistd.h>
