@@ -1,144 +1,83 @@
-// Load test of the request subscriber: N MQTT clients, each on its own connection and thread,
-// send requests at a steady rate through the broker to brim_sub and check every reply, while
-// brim_sub's resident memory is sampled once a second. Runs inside the simulated router after a
-// boot (tests/load/load_inside.sh).   brim_load -p PID [-c CLIENTS] [-r RATE/s/client] [-d SECONDS]
-// Client k asks under "loadk/" and subscribes to "loadk/+/R". In each cycle of 20 requests:
-// "echo" with {"id":..,"seq":..} must come back as the exact text sent; "status" must answer an
-// object with a non-empty "lan_ip"; once, "set_hostname" must say success and hand "reserv" back.
-// Echo and host name replies are matched by id, status replies in order.
+// Load test of the request subscriber in the booted router (tests/load/load_inside.sh): N clients send
+// requests at a steady rate through the broker to brim_sub and check every reply, while brim_sub's
+// resident memory is sampled once a second.   brim_load -p PID [-c CLIENTS] [-r RATE/s] [-d SECONDS]
+// Client k asks under "loadk/". Of each 20 requests one is "set_hostname" (success, "reserv" handed
+// back), half "echo" (the exact text sent), the rest "status" (a non-empty "lan_ip", in order).
 #include <cjson/cJSON.h>
 #include <mosquitto.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <fstream>
 #include <map>
+#include <mutex>
+#include <numeric>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
 
 constexpr char kProbe[] = "{\"probe\":true}";  // not counted: only shows the subscriber serves
-// The last tenth's average VmRSS may exceed the first tenth's by this much. brim_sub stays
-// within 3 pages over 10 min at 4 x 25/s; 16 pages still catch a leak of one smallest block per
-// request (~5400 requests lie between the windows of a 60 s run).
+// The last tenth's average VmRSS may exceed the first tenth's by this much. brim_sub stays within 3
+// pages over 10 min at 4 x 25/s; 16 pages still catch a leak of one smallest block per request.
 constexpr long kRssToleranceKiB = 64;
+std::mutex g_mu;  // the clients' state: libmosquitto's threads take the replies, main sends
 
 double now_s() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-int g_clients = 4, g_seconds = 60;
-double g_rate = 25;
-std::atomic<int> g_ready{0}, g_done_setup{0};
-std::atomic<bool> g_go{false}, g_abort{false};
-double g_start = 0;
+template <class Done>
+bool wait_until(double deadline, Done done) {
+  while (!done() && now_s() < deadline) usleep(100 * 1000);
+  return done();
+}
 
-struct LoadClient {
-  int k;
-  std::string prefix, error;
+struct Client {
+  int k = 0;
+  std::string prefix;
   mosquitto *m = nullptr;
-  bool connected = false, subscribed = false, ready = false;
-  long probes = 0, sent = 0, matched = 0, bad = 0;
-  std::map<std::string, std::string> by_id;  // echo and host name requests awaiting their reply
-  std::map<std::string, double> sent_at;     // their send times: the round trips of the report
+  bool connected = false;
+  long probes = 0, sent = 0, matched = 0, bad = 0, status_waiting = 0;
+  std::map<std::string, std::pair<std::string, double>> by_id;  // echo and host name: body, sent at
   std::vector<double> round_trips;
-  long status_waiting = 0;
   std::vector<std::string> notes;
 
+  static void on_connect(mosquitto *mosq, void *self, int rc) {  // subscribes again after a reconnect
+    std::lock_guard lock(g_mu);
+    auto &c = *static_cast<Client *>(self);
+    c.connected = rc == 0 && mosquitto_subscribe(mosq, nullptr, (c.prefix + "+/R").c_str(), 0) == 0;
+  }
   void note(const std::string &what, const std::string &text = "") {
-    ++bad;
-    if (notes.size() < 5) notes.push_back("client " + std::to_string(k) + ": " + what + " " + text.substr(0, 200));
+    if (++bad <= 5) notes.push_back("client " + std::to_string(k) + ": " + what + " " + text.substr(0, 200));
   }
-  template <class Done>
-  bool serve_until(double deadline, Done done) {
-    while (!done() && now_s() < deadline)
-      if (mosquitto_loop(m, 20, 1) != MOSQ_ERR_SUCCESS) usleep(20 * 1000);
-    return done();
+  void publish(const std::string &hook, const std::string &body) {  // a lost one shows as unanswered
+    mosquitto_publish(m, nullptr, (prefix + hook).c_str(), int(body.size()), body.data(), 0, false);
   }
-  void publish(const std::string &topic, const std::string &body) {
-    if (mosquitto_publish(m, nullptr, topic.c_str(), static_cast<int>(body.size()), body.data(), 0, false) != 0)
-      note("publish failed on", topic);  // its reply will also be missing
-  }
+  long outstanding() const { return static_cast<long>(by_id.size()) + status_waiting; }
 
-  bool setup() {
-    prefix = "load" + std::to_string(k) + "/";
-    m = mosquitto_new(nullptr, true, this);
-    if (m == nullptr) return error = "mosquitto_new failed", false;
-    mosquitto_connect_callback_set(m, [](mosquitto *, void *s, int rc) { static_cast<LoadClient *>(s)->connected = !rc; });
-    mosquitto_subscribe_callback_set(
-        m, [](mosquitto *, void *s, int, int, const int *) { static_cast<LoadClient *>(s)->subscribed = true; });
-    mosquitto_message_callback_set(
-        m, [](mosquitto *, void *s, const mosquitto_message *msg) { static_cast<LoadClient *>(s)->on_reply(msg); });
-    double deadline = now_s() + 15;
-    while (mosquitto_connect(m, "127.0.0.1", 1883, 30) != MOSQ_ERR_SUCCESS)
-      if (now_s() > deadline) return error = "cannot connect", false;
-      else usleep(50 * 1000);
-    std::string filter = prefix + "+/R";
-    if (!serve_until(deadline, [this] { return connected; }) || mosquitto_subscribe(m, nullptr, filter.c_str(), 0) ||
-        !serve_until(deadline, [this] { return subscribed; }))
-      return error = "cannot subscribe", false;
-    // Right after the boot the subscriber may not be subscribed yet: probe until it answers.
-    while (probes == 0 && now_s() < deadline) {
-      publish(prefix + "echo", kProbe);
-      serve_until(std::min(deadline, now_s() + 0.2), [this] { return probes > 0; });
+  void send(long seq, double now) {
+    std::string id = std::to_string(k) + "-" + std::to_string(seq);
+    if (seq % 20 == 19) {
+      by_id[id] = {"", now};
+      publish("set_hostname", "{\"hostname\":\"load-" + std::to_string(k) + "\",\"reserv\":\"" + id + "\"}");
+    } else if (seq % 2 == 0) {
+      by_id[id] = {"{\"id\":\"" + id + "\",\"seq\":" + std::to_string(seq) + "}", now};
+      publish("echo", by_id[id].first);
+    } else {
+      ++status_waiting;
+      publish("status", "{}");
     }
-    return probes > 0 || (error = "no reply to the probe: is brim_sub serving?", false);
-  }
-
-  void run() {
-    bool ok = setup();
-    ready = ok;
-    ++(ok ? g_ready : g_done_setup);
-    if (!ok) error = "client " + std::to_string(k) + ": " + error;
-    while (ok && !g_go && !g_abort) mosquitto_loop(m, 10, 1);
-    if (ok && !g_abort) load();
-    if (m) mosquitto_destroy(m);
-  }
-
-  void load() {
-    const double period = 1.0 / g_rate, end = g_start + g_seconds;
-    double next = g_start + period * k / g_clients;  // clients interleave evenly
-    for (long seq = 0; !g_abort;) {
-      double now = now_s();
-      if (now >= end) break;
-      if (now >= next) {
-        std::string id = std::to_string(k) + "-" + std::to_string(seq);
-        if (seq % 20 == 19) {
-          std::string body = "{\"hostname\":\"load-" + std::to_string(k) + "\",\"reserv\":\"" + id + "\"}";
-          by_id[id] = "";
-          publish(prefix + "set_hostname", body);
-        } else if (seq % 2 == 0) {
-          std::string body = "{\"id\":\"" + id + "\",\"seq\":" + std::to_string(seq) + "}";
-          by_id[id] = body;
-          publish(prefix + "echo", body);
-        } else {
-          ++status_waiting;
-          publish(prefix + "status", "{}");
-        }
-        sent_at[id] = now;
-        ++seq, ++sent;
-        next = std::max(next + period, now);  // a steady rate: a late send moves the schedule on
-      } else if (int rc = mosquitto_loop(m, std::clamp(static_cast<int>((next - now) * 1000), 0, 100), 1)) {
-        note("connection lost:", mosquitto_strerror(rc));
-        break;
-      }
-    }
-    serve_until(now_s() + 5, [this] { return by_id.empty() && status_waiting == 0; });
-    if (!by_id.empty() || status_waiting) note(std::to_string(by_id.size() + status_waiting) + " requests unanswered");
+    ++sent;
   }
 
   void on_reply(const mosquitto_message *msg) {
-    std::string topic = msg->topic, text(msg->payload ? static_cast<const char *>(msg->payload) : "", msg->payload ? msg->payloadlen : 0);
+    std::string topic = msg->topic, text;
+    if (msg->payload) text.assign(static_cast<const char *>(msg->payload), msg->payloadlen);
     if (text == kProbe) return void(probes += topic == prefix + "echo/R");
-    if (!ready) return;
     cJSON *r = cJSON_Parse(text.c_str());
     if (topic == prefix + "status/R") {
       const char *lan = cJSON_GetStringValue(cJSON_GetObjectItem(r, "lan_ip"));
@@ -149,8 +88,8 @@ struct LoadClient {
       const char *id = cJSON_GetStringValue(cJSON_GetObjectItem(r, echo ? "id" : "reserv"));
       auto it = id ? by_id.find(id) : by_id.end();
       if (it == by_id.end()) note("reply to no outstanding request:", text);
-      else if (echo ? text == it->second : cJSON_IsTrue(cJSON_GetObjectItem(r, "success")))
-        ++matched, round_trips.push_back(now_s() - sent_at[id]), by_id.erase(it);
+      else if (echo ? text == it->second.first : cJSON_IsTrue(cJSON_GetObjectItem(r, "success")))
+        ++matched, round_trips.push_back(now_s() - it->second.second), by_id.erase(it);
       else note("reply not what its request asked for:", text), by_id.erase(it);
     } else {
       note("reply on a topic never asked on:", topic);
@@ -160,74 +99,107 @@ struct LoadClient {
 };
 
 long rss_kib(pid_t pid) {  // -1 once the process is gone
-  FILE *f = std::fopen(("/proc/" + std::to_string(pid) + "/status").c_str(), "r");
-  if (f == nullptr) return -1;
-  char line[256];
-  long kib = -1;
-  while (std::fgets(line, sizeof line, f) && std::sscanf(line, "VmRSS: %ld kB", &kib) != 1) {
-  }
-  std::fclose(f);
-  return kib;
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.starts_with("VmRSS:")) return std::atol(line.c_str() + 6);
+  return -1;
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
+  int n = 4, seconds = 60;
+  double rate = 25;
   pid_t sub = 0;
   for (int c; (c = getopt(argc, argv, "c:r:d:p:")) != -1;)
-    if (c == 'c') g_clients = std::atoi(optarg);
-    else if (c == 'r') g_rate = std::atof(optarg);
-    else if (c == 'd') g_seconds = std::atoi(optarg);
+    if (c == 'c') n = std::atoi(optarg);
+    else if (c == 'r') rate = std::atof(optarg);
+    else if (c == 'd') seconds = std::atoi(optarg);
     else if (c == 'p') sub = std::atoi(optarg);
     else return 2;
-  if (optind != argc || g_clients < 1 || g_rate <= 0 || g_seconds < 1 || sub <= 0 || rss_kib(sub) < 0)
+  if (optind != argc || n < 1 || rate <= 0 || seconds < 1 || sub <= 0 || rss_kib(sub) < 0)
     return std::fprintf(stderr, "usage: brim_load -p BRIM_SUB_PID [-c CLIENTS] [-r RATE] [-d SECONDS]\n"), 2;
-  std::printf("brim_load: %d clients x %g requests/s for %d s; watching brim_sub %d\n", g_clients, g_rate, g_seconds, sub);
+  std::printf("brim_load: %d clients x %g requests/s for %d s; watching brim_sub %d\n", n, rate, seconds, sub);
   std::fflush(stdout);
 
   mosquitto_lib_init();
-  std::vector<LoadClient> clients(static_cast<size_t>(g_clients));
-  std::vector<std::thread> threads;
-  for (int i = 0; i < g_clients; ++i) threads.emplace_back([&c = clients[static_cast<size_t>(i)], i] { c.k = i, c.run(); });
-  for (double by = now_s() + 20; g_ready + g_done_setup < g_clients && now_s() < by;) usleep(10 * 1000);
+  std::vector<Client> clients(n);
+  for (int k = 0; k < n; ++k) {
+    Client &c = clients[k];
+    c.k = k, c.prefix = "load" + std::to_string(k) + "/", c.m = mosquitto_new(nullptr, true, &c);
+    mosquitto_connect_callback_set(c.m, Client::on_connect);
+    mosquitto_message_callback_set(c.m, [](mosquitto *, void *self, const mosquitto_message *msg) {
+      std::lock_guard lock(g_mu);
+      static_cast<Client *>(self)->on_reply(msg);
+    });
+    // The library's thread connects, and connects again, on its own.
+    mosquitto_connect_async(c.m, "127.0.0.1", 1883, 30);
+    mosquitto_loop_start(c.m);
+  }
+  // Right after the boot the subscriber may not be subscribed yet: probe until each client has a reply.
+  bool ready = wait_until(now_s() + 15, [&] {
+    std::lock_guard lock(g_mu);
+    for (Client &c : clients)
+      if (c.connected && c.probes == 0) c.publish("echo", kProbe);
+    return std::all_of(clients.begin(), clients.end(), [](const Client &c) { return c.probes > 0; });
+  });
   std::vector<std::string> failures;
+  for (const Client &c : clients)
+    if (c.probes == 0)
+      failures.push_back("client " + std::to_string(c.k) + (c.connected ? ": no reply" : ": not connected"));
+
+  // One schedule for all: clients take turns, each at its rate; a late send moves the schedule on.
   std::vector<long> rss;
-  if (g_ready == g_clients) {
-    g_start = now_s();
-    g_go = true;
-    for (int s = 1; s <= g_seconds; ++s) {
-      for (double left; (left = g_start + s - now_s()) > 0;) usleep(static_cast<useconds_t>(left * 1e6));
-      long kib = rss_kib(sub);
-      if (kib < 0) {
+  const double tick = 1 / rate / n, start = now_s();
+  double next = start;
+  for (long i = 0, s = 1; ready && s <= seconds;) {
+    double now = now_s();
+    if (now >= start + s) {
+      rss.push_back(rss_kib(sub));
+      if (rss.back() < 0) {
+        rss.pop_back();
         failures.push_back("brim_sub went away during the run");
         break;
       }
-      rss.push_back(kib);
+      ++s;
+    } else if (now >= next) {
+      std::lock_guard lock(g_mu);
+      clients[i % n].send(i / n, now);
+      ++i;
+      next = std::max(next + tick, now);
+    } else {
+      usleep(static_cast<useconds_t>((std::min(next, start + s) - now) * 1e6));
     }
   }
-  g_abort = true;
-  for (auto &t : threads) t.join();
-  mosquitto_lib_cleanup();
-
+  wait_until(now_s() + 5, [&] {
+    std::lock_guard lock(g_mu);
+    return std::all_of(clients.begin(), clients.end(), [](const Client &c) { return c.outstanding() == 0; });
+  });
   long sent = 0, matched = 0, bad = 0;
   std::vector<double> trips;
-  for (const LoadClient &c : clients) {
-    if (!c.error.empty()) failures.push_back(c.error);
+  for (Client &c : clients) {
+    mosquitto_disconnect(c.m);
+    mosquitto_loop_stop(c.m, false);
+    mosquitto_destroy(c.m);
+    if (c.outstanding()) c.note(std::to_string(c.outstanding()) + " requests unanswered");
     sent += c.sent, matched += c.matched, bad += c.bad;
     trips.insert(trips.end(), c.round_trips.begin(), c.round_trips.end());
-    for (const std::string &n : c.notes) std::printf("  %s\n", n.c_str());
+    for (const std::string &note : c.notes) std::printf("  %s\n", note.c_str());
   }
-  if (g_ready != g_clients && failures.empty()) failures.push_back("clients not ready in time");
+  mosquitto_lib_cleanup();
+
   std::printf("requests sent: %ld, replies matched: %ld, problems: %ld\n", sent, matched, bad);
   std::sort(trips.begin(), trips.end());
-  auto pct = [&](double q) { return trips.empty() ? 0.0 : 1e3 * trips[static_cast<size_t>(q * (trips.size() - 1))]; };
-  std::printf("round trip (echo, host name): p50 %.2f ms, p99 %.2f ms, max %.2f ms over %zu replies\n", pct(0.5), pct(0.99), pct(1), trips.size());
-  if (bad > 0 || matched != sent) failures.push_back(std::to_string(sent - matched) + " requests without their reply");
-  size_t n = rss.size(), w = std::min(n, std::max<size_t>(5, n / 10));  // windows of a tenth, at least 5 s
-  double first = 0, last = 0;
-  for (size_t i = 0; i < w; ++i) first += static_cast<double>(rss[i]) / w, last += static_cast<double>(rss[n - w + i]) / w;
-  std::printf("VmRSS (KiB): first %zu s avg %.1f, last %zu s avg %.1f, %zu samples\n", w, first, w, last, n);
-  if (n == 0 && g_ready == g_clients) failures.push_back("no RSS samples");
+  auto ms = [&](double q) { return trips.empty() ? 0 : 1e3 * trips[size_t(q * double(trips.size() - 1))]; };
+  std::printf("round trip (echo, host name): p50 %.2f ms, p99 %.2f ms, max %.2f ms over %zu replies\n", ms(0.5),
+              ms(0.99), ms(1), trips.size());
+  if (bad > 0 || matched != sent) failures.push_back(std::to_string(sent - matched) + " requests unmatched");
+  size_t w = std::min(rss.size(), std::max<size_t>(5, rss.size() / 10));  // windows of a tenth, at least 5 s
+  auto avg = [&](size_t from) { return w ? std::accumulate(&rss[from], &rss[from] + w, 0.0) / w : 0; };
+  double first = avg(0), last = avg(rss.size() - w);
+  std::printf("VmRSS (KiB): first %zu s avg %.1f, last %zu s avg %.1f, %zu samples\n", w, first, w, last,
+              rss.size());
+  if (rss.empty() && ready) failures.push_back("no RSS samples");
   if (last > first + kRssToleranceKiB) failures.push_back("VmRSS grew by more than 64 KiB: a leak under load?");
   for (const auto &f : failures) std::printf("brim_load: FAIL: %s\n", f.c_str());
   if (failures.empty()) std::printf("brim_load: PASS\n");
