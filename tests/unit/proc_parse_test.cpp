@@ -177,7 +177,9 @@ TEST(RouteLine, SevenValuesAfterTheName) {
 
 TEST(NameserverLine, ServersThatFitAndThoseThatDoNot) {
   std::string_view server;
-  for (auto [line, want] : {std::pair{"nameserver 8.8.4.4\n", "8.8.4.4"}, {"nameserver\t255.255.255.255 # longest", "255.255.255.255"}}) {
+  // A file written with CR LF line ends (some DHCP clients' scripts) gives the server without the CR.
+  for (auto [line, want] : {std::pair{"nameserver 8.8.4.4\n", "8.8.4.4"}, {"nameserver 9.9.9.9\r\n", "9.9.9.9"},
+                            {"nameserver\t255.255.255.255 # longest", "255.255.255.255"}}) {
     ASSERT_TRUE(brim::parse_nameserver_line(line, server)) << line;
     EXPECT_EQ(server, want);
   }
