@@ -61,15 +61,21 @@ class Road : public SandboxTest {
       if (got[i].topic == topic) return static_cast<long>(i);
     return -1;
   }
-  // Publishes a request and serves until its reply arrives. With `retry`, publishes again now and
-  // then: right after a boot or a broker restart the subscriber may not be subscribed yet.
+  // Publishes a request and serves until its reply arrives. With `retry`, first waits for the
+  // subscriber (right after a boot or a broker restart it may not be subscribed yet) by echo probes
+  // on a topic of their own, so that a late reply to a repeated request is never taken for the
+  // reply to the next one on the same topic; the request itself goes out once.
   std::string ask(const std::string &topic, const std::string &body, bool retry = false) {
+    size_t probed = client_->received().size();
+    for (int i = 0; retry && i < 1000 && find("probe/echo/R", probed) < 0; ++i) {
+      if (i % 5 == 0) publish("probe/echo", "{}");
+      client_->serve_a_little();
+    }
     size_t from = client_->received().size();
     publish(topic, body);
     for (int i = 1; i <= 500; ++i) {
       client_->serve_a_little();
       if (long at = find(topic + "/R", from); at >= 0) return client_->received()[static_cast<size_t>(at)].payload;
-      if (retry && i % 5 == 0) publish(topic, body);
     }
     return "<no reply>";
   }
