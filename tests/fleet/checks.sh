@@ -123,7 +123,7 @@ t_up=$(date +%s.%N)
 check "every bridge is connected again after node $x is back" "" bridges_up 60 $all
 judge node-kill "$t_up" "node $x was back" "$t_kill"
 
-W=$((n >= 3 ? 3 : 2)) R=$n
+W=$((n > 3 ? 3 : n - 1)) R=$n  # two different routers for any N >= 2
 say "== faults: ${ids[W]}'s WAN cut and restored; ${ids[R]} rebooted"
 stream "$W" wan-cut 300
 stream "$R" reboot 300
