@@ -58,14 +58,17 @@ volatile sig_atomic_t g_alarms = 0;
 void on_alarm(int) { g_alarms = g_alarms + 1; }
 
 TEST(BrimSystem, InterruptedWaitsResumeAndHandlersStay) {
-  struct sigaction sa = {}, old = {}, now = {};
+  struct sigaction sa = {}, old = {}, now = {}, ign = {}, old_term = {};
   sa.sa_handler = on_alarm;  // no SA_RESTART: waitpid really is interrupted
   sigaction(SIGALRM, &sa, &old);
+  ign.sa_handler = SIG_IGN;  // an ignored signal stays ignored in the shell
+  sigaction(SIGTERM, &ign, &old_term);
   struct itimerval it = {{0, 20000}, {0, 20000}}, off = {};
   setitimer(ITIMER_REAL, &it, nullptr);
   g_alarms = 0;
-  int rc = BrimSystem("sleep 0.3; exit 5", 0);
+  int rc = BrimSystem("sleep 0.3; kill -TERM $$; exit 5", 0);
   setitimer(ITIMER_REAL, &off, nullptr);
+  sigaction(SIGTERM, &old_term, nullptr);
   EXPECT_EQ(rc, 5 * 256);
   EXPECT_GT(g_alarms, 3);
   sigaction(SIGALRM, nullptr, &now);
