@@ -3,6 +3,9 @@
 # (BRIM_PLATFORM_DIR) against our stand-ins installed in a prefix of their own, as a vendor's would
 # be: the ELF files' needs and exports, programs reading the store through either library, another
 # libapmib.so first on the library path, and a missing vendor library named at configure time.
+# Then the install components: "runtime" alone is what an image gets; a program builds on
+# "runtime" + "dev" in a prefix of their own with find_package and with pkg-config, and on
+# everything installed together.
 # Usage: tests/seam/seam.sh [BUILD]
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
@@ -55,6 +58,29 @@ probe_says() {  # probe_says BRIM_LIBDIR APMIB_LIBDIR WANT [VAR=VALUE...]: the p
     [ "$out" = "$3" ]
 }
 
+runtime_only() {  # the shared library's files and brim_init, nothing to build with
+  local files
+  files=$(cd "$work/image" && find . ! -type d -printf '%f\n' | sort) && echo "$files" &&
+    [ "$(wc -l <<<"$files")" -eq 3 ] && ! grep -vxE 'brim_init|libbrim\.so\.0(\.[0-9]+)*' <<<"$files"
+}
+consumer() {  # consumer PREFIX cmake|pkg-config APMIB: the probe built on PREFIX that way reads the store
+  local dir=$work/consumer-${1##*/}-$2 lib=$(ls -d "$1"/lib*/ | sed -n 1p) out
+  mkdir -p "$dir"
+  if [ "$2" = cmake ]; then
+    printf '%s\n' 'cmake_minimum_required(VERSION 3.16)' 'project(consumer C)' 'find_package(brimlib REQUIRED)' \
+      "add_executable(probe $repo/tests/seam/probe.c)" 'target_link_libraries(probe brimlib::brim ${APMIB})' \
+      >"$dir/CMakeLists.txt"
+    cmake -S "$dir" -B "$dir/b" -G Ninja -DCMAKE_PREFIX_PATH="$1" -DAPMIB="$3" && cmake --build "$dir/b" || return 1
+    mv "$dir/b/probe" "$dir/probe"
+  else
+    # shellcheck disable=SC2046
+    cc -o "$dir/probe" "$repo/tests/seam/probe.c" $(PKG_CONFIG_PATH="$lib/pkgconfig" pkg-config --cflags --libs brimlib) \
+      "$3" -Wl,-rpath-link,"$libdir" || return 1
+  fi
+  out=$(APMIB_STORE="$repo/platform/factory.store" LD_LIBRARY_PATH="$lib:$libdir" "$dir/probe") && echo "$out" &&
+    [ "$out" = 'lan 192.168.0.1/255.255.255.0 mode 0' ]
+}
+
 cmake --install "$build" --component platform --prefix "$work/vendor" >/dev/null
 libdir=$(ls -d "$work/vendor"/lib*/ | sed -n 1p)
 check "firmware build against $libdir builds no stand-in" firmware_build
@@ -76,5 +102,14 @@ check "a default-mode program reads the store through our libapmib.so" probe_say
   'lan 192.168.0.1/255.255.255.0 mode 0'
 check "the same program reads through the foreign libapmib.so first on the library path" probe_says "$build" \
   "$build/platform" 'lan 10.9.8.7/255.0.0.0 mode 1' LD_LIBRARY_PATH="$work/foreign"
+
+cmake --install "$build" --component runtime --prefix "$work/image" >/dev/null
+check "the runtime component is libbrim.so.0* and brim_init only" runtime_only
+for c in runtime dev; do cmake --install "$build" --component $c --prefix "$work/sdk" >/dev/null; done
+cmake --install "$build" --prefix "$work/all" >/dev/null
+for how in cmake pkg-config; do
+  check "a program builds on runtime + dev with $how" consumer "$work/sdk" $how "$libdir/libapmib.so"
+done
+check "a program builds on every component with find_package" consumer "$work/all" cmake brimlib::apmib
 echo "seam: $fails checks failed"
 [ "$fails" -eq 0 ]
