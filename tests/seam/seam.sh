@@ -3,9 +3,7 @@
 # (BRIM_PLATFORM_DIR) against our stand-ins installed in a prefix of their own, as a vendor's would
 # be: the ELF files' needs and exports, programs reading the store through either library, another
 # libapmib.so first on the library path, and a missing vendor library named at configure time.
-# Then the install components: "runtime" alone is what an image gets; a program builds on
-# "runtime" + "dev" in a prefix of their own with find_package and with pkg-config, and on
-# everything installed together.
+# Then what install components hold: "runtime" alone, "runtime" + "dev" and all built on.
 # Usage: tests/seam/seam.sh [BUILD]
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
@@ -58,27 +56,13 @@ probe_says() {  # probe_says BRIM_LIBDIR APMIB_LIBDIR WANT [VAR=VALUE...]: the p
     [ "$out" = "$3" ]
 }
 
-runtime_only() {  # the shared library's files and brim_init, nothing to build with
-  local files
-  files=$(cd "$work/image" && find . ! -type d -printf '%f\n' | sort) && echo "$files" &&
-    [ "$(wc -l <<<"$files")" -eq 3 ] && ! grep -vxE 'brim_init|libbrim\.so\.0(\.[0-9]+)*' <<<"$files"
-}
 consumer() {  # consumer PREFIX cmake|pkg-config APMIB: the probe built on PREFIX that way reads the store
-  local dir=$work/consumer-${1##*/}-$2 lib=$(ls -d "$1"/lib*/ | sed -n 1p) out
-  mkdir -p "$dir"
-  if [ "$2" = cmake ]; then
-    printf '%s\n' 'cmake_minimum_required(VERSION 3.16)' 'project(consumer C)' 'find_package(brimlib REQUIRED)' \
-      "add_executable(probe $repo/tests/seam/probe.c)" 'target_link_libraries(probe brimlib::brim ${APMIB})' \
-      >"$dir/CMakeLists.txt"
-    cmake -S "$dir" -B "$dir/b" -G Ninja -DCMAKE_PREFIX_PATH="$1" -DAPMIB="$3" && cmake --build "$dir/b" || return 1
-    mv "$dir/b/probe" "$dir/probe"
-  else
-    # shellcheck disable=SC2046
-    cc -o "$dir/probe" "$repo/tests/seam/probe.c" $(PKG_CONFIG_PATH="$lib/pkgconfig" pkg-config --cflags --libs brimlib) \
-      "$3" -Wl,-rpath-link,"$libdir" || return 1
-  fi
-  out=$(APMIB_STORE="$repo/platform/factory.store" LD_LIBRARY_PATH="$lib:$libdir" "$dir/probe") && echo "$out" &&
-    [ "$out" = 'lan 192.168.0.1/255.255.255.0 mode 0' ]
+  local d=$work/consumer-${1##*/}-$2 lib=("$1"/lib*/) p=$repo/tests/seam/probe.c
+  mkdir -p "$d" && printf '%s\n' 'cmake_minimum_required(VERSION 3.16)' 'project(c C)' 'find_package(brimlib REQUIRED)' \
+    "add_executable(probe $p)" 'target_link_libraries(probe brimlib::brim ${APMIB})' >"$d/CMakeLists.txt"
+  if [ "$2" = cmake ]; then cmake -S "$d" -B "$d" -G Ninja -DCMAKE_PREFIX_PATH="$1" -DAPMIB="$3" && ninja -C "$d"; else
+    cc -o "$d/probe" "$p" $(PKG_CONFIG_PATH="$lib/pkgconfig" pkg-config --cflags --libs brimlib) "$3" -Wl,-rpath-link,"$libdir"; fi &&
+    [ "$(APMIB_STORE="$repo/platform/factory.store" LD_LIBRARY_PATH="$lib:$libdir" "$d/probe")" = 'lan 192.168.0.1/255.255.255.0 mode 0' ]
 }
 
 cmake --install "$build" --component platform --prefix "$work/vendor" >/dev/null
@@ -104,12 +88,12 @@ check "the same program reads through the foreign libapmib.so first on the libra
   "$build/platform" 'lan 10.9.8.7/255.0.0.0 mode 1' LD_LIBRARY_PATH="$work/foreign"
 
 cmake --install "$build" --component runtime --prefix "$work/image" >/dev/null
-check "the runtime component is libbrim.so.0* and brim_init only" runtime_only
-for c in runtime dev; do cmake --install "$build" --component $c --prefix "$work/sdk" >/dev/null; done
+check "the runtime component is libbrim.so.0* and brim_init only" diff <(find "$work/image" ! -type d -printf '%f\n' | sort) \
+  <(printf '%s\n' brim_init libbrim.so.0 "$(readlink "$build/libbrim.so.0")")
+for c in runtime dev; do cmake --install "$build" --component $c --prefix "$work/sdk"; done >/dev/null
 cmake --install "$build" --prefix "$work/all" >/dev/null
-for how in cmake pkg-config; do
-  check "a program builds on runtime + dev with $how" consumer "$work/sdk" $how "$libdir/libapmib.so"
-done
+check "a program builds on runtime + dev with find_package" consumer "$work/sdk" cmake "$libdir/libapmib.so"
+check "a program builds on runtime + dev with pkg-config" consumer "$work/sdk" pkg-config "$libdir/libapmib.so"
 check "a program builds on every component with find_package" consumer "$work/all" cmake brimlib::apmib
 echo "seam: $fails checks failed"
 [ "$fails" -eq 0 ]
