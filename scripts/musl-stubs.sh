@@ -2,9 +2,12 @@
 # Prepares the musl build's view of cJSON and libmosquitto, which have no musl packages: their real
 # headers, pkg-config files, the kernel headers, and stub shared objects (same soname, every exported function an
 # empty body) built with musl-gcc. The stubs only let the linker resolve our calls; nothing runs
-# against them. Usage: musl-stubs.sh OUT_DIR   (idempotent)
+# against them. Usage: musl-stubs.sh OUT_DIR [CC]   (idempotent; CC, default musl-gcc, builds the
+# stubs: "mipsel-linux-gnu-gcc -nostdlib" serves the router's small C libraries, as the stubs call
+# nothing)
 set -euo pipefail
-out=${1:?usage: musl-stubs.sh OUT_DIR}
+out=${1:?usage: musl-stubs.sh OUT_DIR [CC]}
+cc=${2:-musl-gcc}
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 [ -f "$out/.stamp" ] && exit 0
@@ -17,7 +20,7 @@ stub() {  # stub NAME SONAME: a musl shared object exporting what the host's rea
   local name=$1 soname=$2 src=$out/lib/$1-stub.c
   nm -D --defined-only "$hostlib/$soname" | awk '$2 == "T" { sub(/@.*/, "", $3); printf "void %s(void) {}\n", $3 }' >"$src"
   [ -s "$src" ] || { echo "musl-stubs: no symbols in $hostlib/$soname" >&2; return 1; }
-  musl-gcc -shared -fPIC -o "$out/lib/$soname" -Wl,-soname,"$soname" "$src"
+  $cc -shared -fPIC -o "$out/lib/$soname" -Wl,-soname,"$soname" "$src"
   ln -sf "$soname" "$out/lib/$name.so"
   cat >"$out/lib/pkgconfig/$name.pc" <<PC
 prefix=$out

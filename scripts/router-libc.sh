@@ -1,0 +1,128 @@
+#!/usr/bin/env bash
+# The router's own kinds of C library: libbrim.so, brim_init and the stand-in libapmib.so built
+# for mipsel (MinSizeRel) and linked with --no-undefined against
+#   uclibc-rt    uClibc-ng with its advanced realtime option (BrimSystem uses posix_spawn)
+#   uclibc-nort  uClibc-ng without it (-DBRIM_POSIX_SPAWN=OFF: vfork and execv)
+#   musl         Debian's musl for mipsel (a link check)
+# (scripts/target-uclibc.sh builds and caches uClibc-ng; cJSON and libmosquitto are link stubs).
+# Then tests/libc/probe.c, a C program of the library's calls, on uClibc-ng's own loader for both
+# uClibc-ng builds: under qemu-user, and inside the emulated router (sandbox/brim-vm) when the
+# router build BRIM_VM_BUILD (default build-mipsel) is there (its image is made when missing).
+#   bash scripts/router-libc.sh [OUT]     (default build-libc)
+set -euo pipefail
+repo=$(cd "$(dirname "$0")/.." && pwd)
+cd "$repo"
+mkdir -p "${1:-build-libc}"
+out=$(cd "${1:-build-libc}" && pwd)
+vm_build=${BRIM_VM_BUILD:-$repo/build-mipsel}
+cross=mipsel-linux-gnu-
+t0=$SECONDS
+say() { printf 'router-libc: [%3d s] %s\n' $((SECONDS - t0)) "$*"; }
+fails=0
+check() {  # check WHAT COMMAND...: one line per check
+  if "${@:2}" >"$out/check.out" 2>&1; then echo "ok    $1"; else
+    echo "FAIL  $1"; sed 's/^/      /' "$out/check.out" | sed -n 1,30p; fails=$((fails + 1)); fi
+}
+
+say "uClibc-ng sysroots"
+bash scripts/target-uclibc.sh "$out"
+
+# musl for mipsel: Debian's packages unpacked (never installed) into the layout of a root.
+musl_root() {
+  local debs=${BRIM_CACHE:-/var/cache/brimlib}/debs raw=$out/musl-debs root=$out/musl p deb
+  [ -f "$root/.stamp" ] && return 0
+  mkdir -p "$debs"
+  if ! compgen -G "$debs/musl-dev_*_mipsel.deb" >/dev/null || ! compgen -G "$debs/musl_*_mipsel.deb" >/dev/null; then
+    apt-cache show musl-dev:mipsel >/dev/null 2>&1 || {
+      grep -qx mipsel <<<"$(dpkg --print-foreign-architectures)" || dpkg --add-architecture mipsel
+      apt-get update -qq
+    }
+    # apt-get download writes into the working directory; the _apt user may not reach it.
+    (cd "$debs" && apt-get download -qq musl-dev:mipsel musl:mipsel 2>&1 | grep -v '^W: Download is performed unsandboxed' || true)
+  fi
+  rm -rf "$raw" "$root"
+  for p in musl musl-dev; do
+    deb=$(ls "$debs"/${p}_*_mipsel.deb 2>/dev/null | sed -n 1p)
+    [ -n "$deb" ] || { echo "router-libc: $p:mipsel was not downloaded" >&2; return 1; }
+    dpkg -x "$deb" "$raw"
+  done
+  mkdir -p "$root/usr/include" "$root/usr/lib"
+  cp -a "$raw/usr/include/mipsel-linux-musl/." /usr/${cross%-}/include/{linux,asm,asm-generic} "$root/usr/include/"
+  cp -a "$raw/usr/lib/mipsel-linux-musl/." "$raw/lib/mipsel-linux-musl/libc.so" "$root/usr/lib/"
+  touch "$root/.stamp"
+}
+say "musl for mipsel"
+musl_root
+bash scripts/musl-stubs.sh "$out/stubs" "${cross}gcc -nostdlib"
+
+build() {  # build NAME ROOT LOADER [CMAKE ARGS]: the shipped targets (and the probe) against ROOT
+  local dir=$out/$1
+  say "build $1"
+  cmake -S "$repo" -B "$dir" -G Ninja -DBRIM_WERROR=ON -DBRIM_TESTS=OFF -DCMAKE_BUILD_TYPE=MinSizeRel \
+    -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mipsel-small-libc.cmake" -DBRIM_LIBC_ROOT="$2" \
+    -DBRIM_LIBC_LOADER="$3" -DBRIM_LINK_STUBS="$out/stubs" "${@:4}" >"$dir.cmake.log" 2>&1 ||
+    { cat "$dir.cmake.log"; return 1; }
+  nice -n 10 ninja -C "$dir" -j"$(nproc)" $(grep -q 'BRIM_LIBC_PROBE:BOOL=ON' "$dir/CMakeCache.txt" && echo libc_probe) \
+    brim brim_init apmib
+}
+build uclibc-rt "$out/uclibc-rt" /lib/ld-uClibc.so.0 -DBRIM_LIBC_PROBE=ON
+build uclibc-nort "$out/uclibc-nort" /lib/ld-uClibc.so.0 -DBRIM_LIBC_PROBE=ON -DBRIM_POSIX_SPAWN=OFF
+build musl "$out/musl" /lib/ld-musl-mipsel.so.1
+
+# What each build links: its own C library, never glibc's or libstdc++; posix_spawn only where the
+# C library has it.
+needs() {  # needs ELF LIBC: NEEDED has LIBC and nothing of glibc's or libstdc++
+  local n
+  n=$(readelf -d "$1" | grep NEEDED)
+  echo "$n"
+  grep -q "\[$2\]" <<<"$n" && ! grep -Eq '\[(libc\.so\.6|libstdc\+\+|ld\.so\.1|libgcc_s)' <<<"$n"
+}
+spawns() { nm -D --undefined-only "$1" | grep -w posix_spawn; }
+for b in uclibc-rt:libc.so.0 uclibc-nort:libc.so.0 musl:libc.so; do
+  for f in libbrim.so brim_init platform/libapmib.so; do
+    check "${b%:*}: $f needs ${b#*:} only" needs "$out/${b%:*}/$f" "${b#*:}"
+  done
+done
+check "uclibc-rt: libbrim.so spawns with posix_spawn" spawns "$out/uclibc-rt/libbrim.so"
+check "uclibc-nort: libbrim.so names no posix_spawn" eval '! spawns "$out/uclibc-nort/libbrim.so"'
+
+# The probe on uClibc-ng's loader under qemu-user (its /lib is the sysroot's).
+for f in rt nort; do
+  say "probe on uclibc-$f under qemu-user"
+  rm -rf "$out/scratch-$f" && mkdir -p "$out/scratch-$f"
+  check "uclibc-$f: probe under qemu-user" qemu-mipsel -L "$out/uclibc-$f" "$out/uclibc-$f/libc_probe" "$out/scratch-$f"
+  sed 's/^/      /' "$out/check.out"
+done
+
+# The same two inside the emulated router: each build's libraries under /opt/uclibc/<flavour>
+# (first on the library path: the image's own libraries are glibc's), the loader (the same file
+# in both flavours) as /lib/ld-uClibc.so.0.
+if [ -x "$vm_build/brim_init" ]; then
+  [ -f "$vm_build/router/rootfs.cpio.gz" ] || { say "router image"; bash scripts/router-image.sh "$vm_build" >"$out/router-image.log" 2>&1 || { cat "$out/router-image.log"; exit 1; }; }
+  guest=$out/guest
+  rm -rf "$guest"
+  for f in rt nort; do
+    cmp "$out/uclibc-rt/lib/ld-uClibc.so.0" "$out/uclibc-$f/lib/ld-uClibc.so.0"
+    mkdir -p "$guest/$f/lib"
+    cp -a "$out/uclibc-$f/lib/." "$guest/$f/lib/"
+    cp -a "$out/uclibc-$f"/libbrim.so* "$out/uclibc-$f"/platform/lib{apmib,vzmqtt}.so "$out/stubs/lib"/*.so.1 "$guest/$f/lib/"
+    cp "$out/uclibc-$f/libc_probe" "$guest/$f/"
+  done
+  cp -L "$out/uclibc-rt/lib/ld-uClibc.so.0" "$out/ld-uClibc.so.0"
+  say "probe on uclibc-rt and uclibc-nort in the emulated router"
+  check "probe in the emulated router (both builds)" bash sandbox/brim-vm --build "$vm_build" run \
+    --add "$guest:/opt/uclibc" --add "$out/ld-uClibc.so.0:/lib/ld-uClibc.so.0" -- sh -c '
+      rc=0
+      for f in rt nort; do
+        echo "== uclibc-$f"
+        mkdir -p /tmp/probe-$f
+        LD_LIBRARY_PATH=/opt/uclibc/$f/lib /opt/uclibc/$f/libc_probe /tmp/probe-$f || rc=1
+      done
+      exit $rc'
+  sed 's/^/      /' "$out/check.out"
+else
+  echo "FAIL  no router build in $vm_build for the emulated router"
+  fails=$((fails + 1))
+fi
+say "$fails failed"
+[ "$fails" -eq 0 ]
