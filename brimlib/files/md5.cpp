@@ -1,5 +1,4 @@
 // MD5 message digest (RFC 1321) over a caller-owned context: init, update in pieces, final.
-#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -19,18 +18,24 @@ void wipe(void *p, size_t n) {
 inline uint32_t load_le32(const unsigned char *p) {
   uint32_t v;
   std::memcpy(&v, p, 4);
-  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap32(v);
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  v = __builtin_bswap32(v);
+#endif
   return v;
 }
 
 inline void store_le32(unsigned char *p, uint32_t v) {
-  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap32(v);
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  v = __builtin_bswap32(v);
+#endif
   std::memcpy(p, &v, 4);
 }
 
 inline uint32_t F(uint32_t x, uint32_t y, uint32_t z) { return z ^ (x & (y ^ z)); }  // (x&y)|(~x&z)
 inline uint32_t H(uint32_t x, uint32_t y, uint32_t z) { return x ^ y ^ z; }
 inline uint32_t I(uint32_t x, uint32_t y, uint32_t z) { return y ^ (x | ~z); }
+// n is 4..23 here; the compilers turn this form into one rotate instruction.
+inline uint32_t rotl(uint32_t v, unsigned n) { return (v << n) | (v >> (32 - n)); }
 
 // The per-step constants of RFC 1321, in step order.
 constexpr uint32_t kT[64] = {
@@ -67,7 +72,7 @@ inline void round16(uint32_t &a, uint32_t &b, uint32_t &c, uint32_t &d, const ui
     if constexpr (Round == 1) t += G_free(c, d) + (b & d);
     if constexpr (Round == 2) t += H(b, c, d);
     if constexpr (Round == 3) t += I(b, c, d);
-    t = std::rotl(t, kShift[Round][i & 3]) + b;
+    t = rotl(t, kShift[Round][i & 3]) + b;
     a = d;
     d = c;
     c = b;

@@ -4,7 +4,6 @@
 #include <charconv>
 #include <cstddef>
 #include <cstring>
-#include <iterator>
 
 namespace brim {
 namespace {
@@ -81,7 +80,8 @@ constexpr Slot kPlainSlots[] = {
     BRIM_SLOT(tx_fifo_errors), BRIM_SLOT(collisions), BRIM_SLOT(tx_carrier_errors),
 };
 #undef BRIM_SLOT
-static_assert(std::size(kCompressedSlots) == 16 && std::size(kBytesSlots) == 13 && std::size(kPlainSlots) == 11);
+static_assert(sizeof kCompressedSlots == 16 * sizeof(Slot) && sizeof kBytesSlots == 13 * sizeof(Slot) &&
+              sizeof kPlainSlots == 11 * sizeof(Slot));
 
 // The record is handed to the kernel-side tools of the target as is: fixed layout everywhere.
 static_assert(sizeof(NetDevStats) == 120);

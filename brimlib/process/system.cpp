@@ -2,7 +2,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#if BRIM_POSIX_SPAWN
 #include <spawn.h>
+#endif
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,6 +25,20 @@ void write_all(int fd, const char *p, size_t n) {
     n -= static_cast<size_t>(w);
   }
 }
+
+#if !BRIM_POSIX_SPAWN
+// For C libraries without posix_spawn. vfork shares the address space until the exec, so the
+// child calls nothing but execv and _exit; its 127 is what the shell's own "cannot run" gives.
+// Signal dispositions and the mask pass through the exec as they are, and the parent's stay put.
+pid_t spawn_shell(char *const argv[]) {
+  pid_t pid = ::vfork();
+  if (pid == 0) {
+    ::execv("/bin/sh", argv);
+    ::_exit(127);
+  }
+  return pid;
+}
+#endif
 
 }  // namespace
 
@@ -47,6 +63,7 @@ extern "C" int BrimSystem(const char *cmd, int trace) {
   char sh[] = "sh";
   char dash_c[] = "-c";
   char *const argv[] = {sh, dash_c, const_cast<char *>(cmd), nullptr};
+#if BRIM_POSIX_SPAWN
   pid_t pid = -1;
   int rc = ::posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv, environ);
   if (rc != 0) {
@@ -55,6 +72,10 @@ extern "C" int BrimSystem(const char *cmd, int trace) {
       return 127 << 8;
     return -1;
   }
+#else
+  pid_t pid = spawn_shell(argv);
+  if (pid < 0) return -1;
+#endif
   for (;;) {
     pid_t w = ::waitpid(pid, &status, 0);
     if (w == pid) return status;

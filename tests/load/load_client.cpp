@@ -101,7 +101,7 @@ struct Client {
 long rss_kib(pid_t pid) {  // -1 once the process is gone
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
   for (std::string line; std::getline(status, line);)
-    if (line.starts_with("VmRSS:")) return std::atol(line.c_str() + 6);
+    if (line.compare(0, 6, "VmRSS:") == 0) return std::atol(line.c_str() + 6);
   return -1;
 }
 

@@ -3,6 +3,7 @@
 # (BRIM_PLATFORM_DIR) against our stand-ins installed in a prefix of their own, as a vendor's would
 # be: the ELF files' needs and exports, programs reading the store through either library, another
 # libapmib.so first on the library path, and a missing vendor library named at configure time.
+# Then what install components hold: "runtime" alone, "runtime" + "dev" and all built on.
 # Usage: tests/seam/seam.sh [BUILD]
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
@@ -55,6 +56,15 @@ probe_says() {  # probe_says BRIM_LIBDIR APMIB_LIBDIR WANT [VAR=VALUE...]: the p
     [ "$out" = "$3" ]
 }
 
+consumer() {  # consumer PREFIX cmake|pkg-config APMIB: the probe built on PREFIX that way reads the store
+  local d=$work/consumer-${1##*/}-$2 lib=("$1"/lib*/) p=$repo/tests/seam/probe.c
+  mkdir -p "$d" && printf '%s\n' 'cmake_minimum_required(VERSION 3.16)' 'project(c C)' 'find_package(brimlib REQUIRED)' \
+    "add_executable(probe $p)" 'target_link_libraries(probe brimlib::brim ${APMIB})' >"$d/CMakeLists.txt"
+  if [ "$2" = cmake ]; then cmake -S "$d" -B "$d" -G Ninja -DCMAKE_PREFIX_PATH="$1" -DAPMIB="$3" && ninja -C "$d"; else
+    cc -o "$d/probe" "$p" $(PKG_CONFIG_PATH="$lib/pkgconfig" pkg-config --cflags --libs brimlib) "$3" -Wl,-rpath-link,"$libdir"; fi &&
+    [ "$(APMIB_STORE="$repo/platform/factory.store" LD_LIBRARY_PATH="$lib:$libdir" "$d/probe")" = 'lan 192.168.0.1/255.255.255.0 mode 0' ]
+}
+
 cmake --install "$build" --component platform --prefix "$work/vendor" >/dev/null
 libdir=$(ls -d "$work/vendor"/lib*/ | sed -n 1p)
 check "firmware build against $libdir builds no stand-in" firmware_build
@@ -76,5 +86,14 @@ check "a default-mode program reads the store through our libapmib.so" probe_say
   'lan 192.168.0.1/255.255.255.0 mode 0'
 check "the same program reads through the foreign libapmib.so first on the library path" probe_says "$build" \
   "$build/platform" 'lan 10.9.8.7/255.0.0.0 mode 1' LD_LIBRARY_PATH="$work/foreign"
+
+cmake --install "$build" --component runtime --prefix "$work/image" >/dev/null
+check "the runtime component is libbrim.so.0* and brim_init only" diff <(find "$work/image" ! -type d -printf '%f\n' | sort) \
+  <(printf '%s\n' brim_init libbrim.so.0 "$(readlink "$build/libbrim.so.0")")
+for c in runtime dev; do cmake --install "$build" --component $c --prefix "$work/sdk"; done >/dev/null
+cmake --install "$build" --prefix "$work/all" >/dev/null
+check "a program builds on runtime + dev with find_package" consumer "$work/sdk" cmake "$libdir/libapmib.so"
+check "a program builds on runtime + dev with pkg-config" consumer "$work/sdk" pkg-config "$libdir/libapmib.so"
+check "a program builds on every component with find_package" consumer "$work/all" cmake brimlib::apmib
 echo "seam: $fails checks failed"
 [ "$fails" -eq 0 ]
