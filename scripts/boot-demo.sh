@@ -13,7 +13,7 @@ if [ "${1:-}" = --vm ]; then
   bash scripts/target-sysroot.sh build-mipsel
   cmake -S . -B build-mipsel -G Ninja -DBRIM_WERROR=ON -DCMAKE_BUILD_TYPE=MinSizeRel \
     -DCMAKE_TOOLCHAIN_FILE=cmake/mipsel-linux-gnu.cmake >build-mipsel.cmake.log 2>&1 || { cat build-mipsel.cmake.log; exit 1; }
-  ninja -C build-mipsel -j"$(nproc 2>/dev/null || echo 2)" brim_init brim_static apmib_tool vzmqtt device_status eth_driver >/dev/null
+  ninja -C build-mipsel -j"$(nproc 2>/dev/null || echo 2)" brim_init apmib_tool vzmqtt device_status eth_driver >/dev/null
   bash scripts/target-binfmt.sh
   bash scripts/router-image.sh build-mipsel
   exec sandbox/vm-report build-mipsel
