@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs what the target checks need when it is missing: the mipsel cross compiler, qemu-user
-# (with its binfmt_misc entries), musl, the sanitizer runtimes and GoogleTest's sources (built for
+# (with its binfmt_misc entries), qemu-system-mips for the emulated router, musl, the sanitizer runtimes and GoogleTest's sources (built for
 # the target). Packages already present are left alone, so a warm machine makes no network calls.
 set -euo pipefail
-want=(g++-mipsel-linux-gnu qemu-user qemu-user-binfmt musl-tools libclang-rt-14-dev googletest)
+want=(g++-mipsel-linux-gnu qemu-user qemu-user-binfmt musl-tools libclang-rt-14-dev googletest
+  qemu-system-mips cpio)  # the emulated router, and its initramfs
 missing=()
 for p in "${want[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -30,7 +30,7 @@ t0=$SECONDS
 say() { printf 'router-image: [%3d s] %s\n' $((SECONDS - t0)) "$*"; }
 
 [ -x "$build/brim_init" ] || { echo "router-image: $build/brim_init is not built" >&2; exit 1; }
-sysroot=${BRIM_TARGET_SYSROOT:-$build/sysroot}
+sysroot=$(sed -n 's/^BRIM_TARGET_SYSROOT:[A-Z]*=//p' "$build/CMakeCache.txt")
 [ -e "$sysroot/lib/ld.so.1" ] || { echo "router-image: no target sysroot in $sysroot (scripts/target-sysroot.sh)" >&2; exit 1; }
 
 # Fetch what the cache lacks; the mipsel package lists are added once.
@@ -81,10 +81,10 @@ cp "$out/debs/boot/vmlinuz-$kabi" "$out/vmlinuz"
 cp "$mods/drivers/net/mii.ko" "$mods/drivers/net/ethernet/amd/pcnet32.ko" "$mods/net/llc/llc.ko" \
   "$mods/net/802/stp.ko" "$mods/net/bridge/bridge.ko" "$root/lib/modules/"
 
-# Our part, as a firmware build installs it, and the platform's stand-ins for the vendor's.
-cmake --install "$build" --component brim --prefix "$root/usr" >/dev/null
-cmake --install "$build" --component platform --prefix "$root/usr" >/dev/null
-rm -rf "$root/usr/include" "$root/usr/lib/cmake" "$root/usr/lib/pkgconfig" "$root/usr/lib/"*.a
+# Our part, as a firmware build installs it (the runtime, and the example handler module), and the
+# platform's stand-ins for the vendor's.
+for c in runtime examples platform; do cmake --install "$build" --component $c --prefix "$root/usr"; done >/dev/null
+rm -rf "$root/usr/lib/cmake"  # the stand-ins' CMake export: a build's, not the router's
 "${cross}strip" --strip-unneeded "$root/usr/lib/"lib*.so* "$root/usr/lib/brim/modules/"*.so
 "${cross}strip" --strip-all "$root/usr/bin/brim_init" "$root/usr/bin/apmib"
 for f in flash sysconf iwpriv init.sh killsh.sh vz_daemon vz_broker brim-journal brim-bridge-conf udhcpc \

@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# The emulated router, checked from outside with the real programs: our MIPS image boots on the
+# Malta kernel (sandbox/brim-vm), leases its WAN from the ISP, and answers on its LAN; our unit
+# suite runs on the MIPS kernel. Then the figures, each beside its anchor: the same boot and
+# requests in the sandbox on this machine's kernel.
+#
+#   bash tests/vm/checks.sh [ROUTER_BUILD [HOST_BUILD]]   (as root; defaults build-mipsel, build)
+set -euo pipefail
+repo=$(cd "$(dirname "$(readlink -f "$0")")/../.." && pwd -P)
+cd "$repo"
+rb=$(cd "${1:-build-mipsel}" && pwd -P)
+hb=$(cd "${2:-build}" && pwd -P)
+if [ -z "${_BRIM_VM_CHECKS:-}" ]; then
+  export _BRIM_VM_CHECKS=1
+  exec unshare --mount --propagation private -- bash "$0" "$rb" "$hb"
+fi
+t0=$SECONDS
+say() { printf 'vm-checks: [%3d s] %s\n' $((SECONDS - t0)) "$*"; }
+run=$(mktemp -d /tmp/brim-vm-checks.XXXXXX)
+mount -t tmpfs -o mode=0700 vm-checks "$run"
+dir=$run/router
+vm() { bash sandbox/brim-vm --build "$rb" "$@"; }
+cleanup() { vm stop "$dir" 2>/dev/null || true; umount "$run"; rmdir "$run"; }
+trap cleanup EXIT
+
+passed=0 failed=0
+check() {  # check NAME COMMAND...: one line, ok or FAIL
+  if "${@:2}"; then passed=$((passed + 1)); echo "ok   $1"; else failed=$((failed + 1)); echo "FAIL $1"; fi
+}
+# ask TOPIC BODY: the reply, from the LAN side, as an MQTT 5 request with a response topic.
+ask() {
+  vm lan "$dir" -- sh -c 'mosquitto_rr -h "$BRIM_VM_ROUTER" -t "$1" -e brim-vm/reply -m "$2" -W 10' _ "$@"
+}
+field() { sed -n "s/.*\"$1\":[[:space:]]*\"\{0,1\}\([^\",}]*\).*/\1/p" <<<"$2"; }
+seconds() { awk -F';' '{ print ((($1 * 24) + $2) * 60 + $3) * 60 + $4 }' <<<"$1"; }
+in_isp_range() { [[ $1 =~ ^100\.64\.[0-3]\.[0-9]+$ ]]; }
+
+say "image"
+bash scripts/router-image.sh "$rb" | sed 's/^router-image: \[[ 0-9]* s\] //' >"$run/image.txt"
+cat "$run/image.txt"
+say "booting the router"
+# The unit suite as laid out in its build: the shipped library one level up, the fuzz corpus at
+# the path the suite was compiled from.
+ln -s /usr/lib/libbrim.so.0 "$run/libbrim.so"
+sysroot=$(sed -n 's/^BRIM_TARGET_SYSROOT:[A-Z]*=//p' "$rb/CMakeCache.txt")
+vm start "$dir" --add "$rb/tests/modules/echo_module.so:/usr/lib/brim/modules/echo_module.so" \
+  --add "$rb/tests/brim_unit_tests:/opt/brim-tests/tests/brim_unit_tests" --add "$run/libbrim.so:/opt/brim-tests/libbrim.so" \
+  --add "$repo/fuzz/corpus/shell_quote:$repo/fuzz/corpus/shell_quote" \
+  --add "$repo/fuzz/regressions/shell_quote:$repo/fuzz/regressions/shell_quote" \
+  --add "$(readlink -f "$sysroot/lib/libstdc++.so.6"):/lib/libstdc++.so.6" \
+  --add "$sysroot/lib/libgcc_s.so.1:/lib/libgcc_s.so.1"
+
+# Inside: the boot's own results, read by the router's busybox. One line per check.
+vm exec "$dir" -- sh -c '
+ok() { if eval "$2"; then echo "ok   $1"; else echo "FAIL $1"; fi; }
+ok "the kernel is MIPS" "[ \"\$(uname -m)\" = mips ]"
+ok "brim_init ran once at boot and exited 0" "[ \"\$(cat /var/log/brim_init.status)\" = 0 ] && [ \"\$(grep -c ^vz_daemon /var/log/brim.journal)\" = 1 ]"
+for p in vz_broker brim_sub vz_daemon; do ok "$p runs" "pidof $p >/dev/null"; done
+ok "/etc/hosts is the LAN address and the host name" "[ \"\$(cat /etc/hosts)\" = \"\$(printf \"192.168.0.1\\tbrimrouter\")\" ]"
+ok "the language file is the English one, linked for the web pages" "cmp -s /var/js/language.js /web_brim/js/language_en.js && [ \"\$(readlink /web_brim/js/language.js)\" = /var/js/language.js ]"
+ok "the update flag is cleared" "[ \"\$(cat /tmp/update_flag)\" = 0 ]"
+salt=$(sed -n "s/^root:\\\$5\\\$\\([^\$]*\\)\\\$.*/\\1/p" /etc/shadow)
+ok "busybox passwd set the default password" "[ -n \"\$salt\" ] && grep -q \"^root:\$(mkpasswd -m sha256 hq4729 \"\$salt\"):\" /etc/shadow"
+ok "telnetd is not listening (the store has it off)" "! netstat -ltn | grep -q \":23 \""
+ok "the temporary password file is gone" "[ ! -e /var/tmppwd ]"
+' | tee "$run/guest.txt"
+read -r p f < <(awk '/^ok/ { p++ } /^FAIL/ { f++ } END { print p + 0, f + 0 }' "$run/guest.txt")
+passed=$((passed + p)) failed=$((failed + f))
+
+# The WAN, through the status reply on the LAN side. The link time is written once a second by
+# the router's timer, which a busy guest may run late: wait for it to move on.
+r1=$(ask router/status '{}')
+link_counts() {
+  local i
+  for i in $(seq 20); do
+    sleep 0.5
+    r2=$(ask router/status '{}')
+    [ "$(seconds "$(field wan_link_time "$r2")")" -gt "$(seconds "$(field wan_link_time "$r1")")" ] && return 0
+  done
+  return 1
+}
+check "status: wan_ip $(field wan_ip "$r1") is the ISP's" in_isp_range "$(field wan_ip "$r1")"
+check "status: the gateway is the ISP's" test "$(field wan_gateway "$r1")" = 100.64.0.1
+check "status: the WAN is connected" test "$(field wan_connected "$r1")" = true
+check "status: the link time counts" link_counts
+# A pulled cable: the driver sees no carrier within its link watchdog's period.
+wan_state() {
+  local i want=$1
+  for i in $(seq 20); do
+    [ "$(field wan_connected "$(ask router/status '{}')")" = "$want" ] && return 0
+    sleep 0.5
+  done
+  return 1
+}
+vm link "$dir" wan down
+check "the WAN cable pulled: status shows it disconnected" wan_state false
+vm link "$dir" wan up
+check "the WAN cable back: connected again" wan_state true
+
+r=$(ask router/set_hostname '{"hostname":"brim-vm","wtime":"0","reserv":""}')
+check "a host name change is answered" test "$(field success "$r")" = true
+check "a host name change reaches /etc/hosts" \
+  test "$(vm exec "$dir" -- cat /etc/hosts)" = "$(printf '192.168.0.1\tbrim-vm')"
+vm lan "$dir" -- sh -c '"$1" -h "$BRIM_VM_ROUTER" -t router/echo -n 200 --label lan' _ "$hb/brim-rr" >"$run/rr.txt" &&
+  rr_ok=1 || rr_ok=
+cat "$run/rr.txt"
+check "200 requests from the LAN, every reply matched once" test -n "$rr_ok"
+rss_vm=$(vm exec "$dir" -- sh -c 'sed -n "s/^VmRSS:[[:space:]]*//p" /proc/$(pidof brim_sub)/status')
+
+say "our unit suite on the MIPS kernel"
+check "the unit suite passes in the guest" vm exec "$dir" --timeout 900 -- sh -c \
+  'cd /tmp && /opt/brim-tests/tests/brim_unit_tests --gtest_brief=1 >/tmp/unit.log 2>&1; rc=$?; tail -n 3 /tmp/unit.log; exit $rc'
+
+# Last, as it changes the boot's state: the store turns telnet on, and a boot starts it.
+check "telnetd listens once the store enables it" vm exec "$dir" -- sh -c \
+  'apmib set TELNET_ENABLED 1 && brim_init >/dev/null 2>&1 || exit 1
+  for i in 1 2 3 4 5 6 7 8 9 10; do netstat -ltn | grep -q ":23 " && exit 0; sleep 1; done; exit 1'
+
+say "the anchor: the same boot and requests in the sandbox"
+sandbox/brim-sandbox --build "$hb" -- sh -c 'mkdir /tmp/modules && ln -s "$1/modules/device_status.so" \
+  "$1/tests/modules/echo_module.so" /tmp/modules/ && BRIM_MODULE_DIR=/tmp/modules brim_init >/dev/null 2>&1
+  "$1/brim-rr" -h 127.0.0.1 -t router/echo -n 200 --label sandbox
+  sed -n "s/^VmRSS:[[:space:]]*/rss /p" /proc/$(pgrep -x brim_sub)/status' _ "$hb" >"$run/anchor.txt" || true
+cat "$run/anchor.txt"
+
+pick() { sed -n "s/.*$1=\([0-9.]*\).*/\1/p" "$2"; }
+echo
+echo "figures (this run; the anchor beside each):"
+printf '  kernel start to brim_init exit: %s s (brim_init itself: %s s)\n' \
+  "$(vm exec "$dir" -- cat /var/log/brim_init.uptime)" "$(vm exec "$dir" -- cat /var/log/brim_init.took 2>/dev/null || echo '?')"
+printf '  brim_sub resident memory: %s in the guest (MIPS), %s in the sandbox (x86_64)\n' "$rss_vm" \
+  "$(sed -n 's/^rss //p' "$run/anchor.txt")"
+printf '  LAN round trip p50/p99: %s / %s ms; the same requests in the sandbox on loopback: %s / %s ms\n' \
+  "$(pick p50 "$run/rr.txt")" "$(pick p99 "$run/rr.txt")" "$(pick p50 "$run/anchor.txt")" "$(pick p99 "$run/anchor.txt")"
+sed 's/^/  /' "$run/image.txt"
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
