@@ -8,12 +8,14 @@
 # Then tests/libc/probe.c, a C program of the library's calls, on uClibc-ng's own loader for both
 # uClibc-ng builds: under qemu-user, and inside the emulated router (sandbox/brim-vm) when the
 # router build BRIM_VM_BUILD (default build-mipsel) is there (its image is made when missing).
-#   bash scripts/router-libc.sh [OUT]     (default build-libc)
+#   bash scripts/router-libc.sh [OUT [build|vm]]   (default build-libc, both phases)
+# "build" is everything but the emulated router, "vm" the emulated router on what "build" made.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 cd "$repo"
 mkdir -p "${1:-build-libc}"
 out=$(cd "${1:-build-libc}" && pwd)
+phase=${2:-all}
 vm_build=${BRIM_VM_BUILD:-$repo/build-mipsel}
 cross=mipsel-linux-gnu-
 t0=$SECONDS
@@ -23,9 +25,6 @@ check() {  # check WHAT COMMAND...: one line per check
   if "${@:2}" >"$out/check.out" 2>&1; then echo "ok    $1"; else
     echo "FAIL  $1"; sed 's/^/      /' "$out/check.out" | sed -n 1,30p; fails=$((fails + 1)); fi
 }
-
-say "uClibc-ng sysroots"
-bash scripts/target-uclibc.sh "$out"
 
 # musl for mipsel: Debian's packages unpacked (never installed) into the layout of a root.
 musl_root() {
@@ -51,26 +50,16 @@ musl_root() {
   cp -a "$raw/usr/lib/mipsel-linux-musl/." "$raw/lib/mipsel-linux-musl/libc.so" "$root/usr/lib/"
   touch "$root/.stamp"
 }
-say "musl for mipsel"
-musl_root
-bash scripts/musl-stubs.sh "$out/stubs" "${cross}gcc -nostdlib"
 
-build() {  # build NAME ROOT LOADER [CMAKE ARGS]: the shipped targets (and the probe) against ROOT
-  local dir=$out/$1
+build() {  # build NAME LOADER [CMAKE ARGS]: the shipped targets (and the probe) against root OUT/NAME
+  local dir=$out/build-$1
   say "build $1"
   cmake -S "$repo" -B "$dir" -G Ninja -DBRIM_WERROR=ON -DBRIM_TESTS=OFF -DCMAKE_BUILD_TYPE=MinSizeRel \
-    -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mipsel-small-libc.cmake" -DBRIM_LIBC_ROOT="$2" \
-    -DBRIM_LIBC_LOADER="$3" -DBRIM_LINK_STUBS="$out/stubs" "${@:4}" >"$dir.cmake.log" 2>&1 ||
+    -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mipsel-small-libc.cmake" -DBRIM_LIBC_ROOT="$out/$1" \
+    -DBRIM_LIBC_LOADER="$2" -DBRIM_LINK_STUBS="$out/stubs" "${@:3}" >"$dir.cmake.log" 2>&1 ||
     { cat "$dir.cmake.log"; return 1; }
-  nice -n 10 ninja -C "$dir" -j"$(nproc)" $(grep -q 'BRIM_LIBC_PROBE:BOOL=ON' "$dir/CMakeCache.txt" && echo libc_probe) \
-    brim brim_init apmib
+  nice -n 10 ninja -C "$dir" -j"$(nproc)" brim brim_init apmib $([[ " $* " != *" -DBRIM_LIBC_PROBE=ON "* ]] || echo libc_probe)
 }
-build uclibc-rt "$out/uclibc-rt" /lib/ld-uClibc.so.0 -DBRIM_LIBC_PROBE=ON
-build uclibc-nort "$out/uclibc-nort" /lib/ld-uClibc.so.0 -DBRIM_LIBC_PROBE=ON -DBRIM_POSIX_SPAWN=OFF
-build musl "$out/musl" /lib/ld-musl-mipsel.so.1
-
-# What each build links: its own C library, never glibc's or libstdc++; posix_spawn only where the
-# C library has it.
 needs() {  # needs ELF LIBC: NEEDED has LIBC and nothing of glibc's or libstdc++
   local n
   n=$(readelf -d "$1" | grep NEEDED)
@@ -78,39 +67,73 @@ needs() {  # needs ELF LIBC: NEEDED has LIBC and nothing of glibc's or libstdc++
   grep -q "\[$2\]" <<<"$n" && ! grep -Eq '\[(libc\.so\.6|libstdc\+\+|ld\.so\.1|libgcc_s)' <<<"$n"
 }
 spawns() { nm -D --undefined-only "$1" | grep -w posix_spawn; }
-for b in uclibc-rt:libc.so.0 uclibc-nort:libc.so.0 musl:libc.so; do
-  for f in libbrim.so brim_init platform/libapmib.so; do
-    check "${b%:*}: $f needs ${b#*:} only" needs "$out/${b%:*}/$f" "${b#*:}"
+# The store library reads wlan_idx and vwlan_idx from the process (libbrim.so has them), so it
+# cannot link with --no-undefined; the same check by name: what it needs, the C library or
+# libbrim.so defines.
+libc_of() {  # libc_of ROOT: its C library's files
+  case $1 in musl) echo "$out/musl/usr/lib/libc.so" ;; *) echo "$out/$1/lib/libc.so.0 $out/$1/lib/ld-uClibc.so.0" ;; esac
+}
+resolved() {  # resolved ELF DEFINER...: prints what ELF needs that no DEFINER defines
+  comm -23 <(nm -D --undefined-only "$1" | awk '$1 == "U" { print $2 }' | sort -u) \
+    <(for d in "${@:2}"; do nm -D --defined-only "$d"; done | awk '{ sub(/@.*/, "", $3); print $3 }' | sort -u) | grep . && return 1
+  return 0
+}
+
+build_phase() {
+  local b f
+  say "uClibc-ng sysroots"
+  bash scripts/target-uclibc.sh "$out"
+  say "musl for mipsel"
+  musl_root
+  bash scripts/musl-stubs.sh "$out/stubs" "${cross}gcc -nostdlib"
+  build uclibc-rt /lib/ld-uClibc.so.0 -DBRIM_LIBC_PROBE=ON
+  build uclibc-nort /lib/ld-uClibc.so.0 -DBRIM_LIBC_PROBE=ON -DBRIM_POSIX_SPAWN=OFF
+  build musl /lib/ld-musl-mipsel.so.1
+
+  # What each build links: its own C library, never glibc's or libstdc++; posix_spawn only where
+  # the C library has it.
+  for b in uclibc-rt:libc.so.0 uclibc-nort:libc.so.0 musl:libc.so; do
+    for f in libbrim.so brim_init platform/libapmib.so; do
+      check "${b%:*}: $f needs ${b#*:} and no glibc, libstdc++ or libgcc_s" needs "$out/build-${b%:*}/$f" "${b#*:}"
+    done
   done
-done
-check "uclibc-rt: libbrim.so spawns with posix_spawn" spawns "$out/uclibc-rt/libbrim.so"
-check "uclibc-nort: libbrim.so names no posix_spawn" eval '! spawns "$out/uclibc-nort/libbrim.so"'
+  for b in uclibc-rt uclibc-nort musl; do
+    check "$b: platform/libapmib.so needs only the C library's names and the process's" resolved \
+      "$out/build-$b/platform/libapmib.so" "$out/build-$b/libbrim.so" $(libc_of "$b")
+  done
+  check "uclibc-rt: libbrim.so spawns with posix_spawn" spawns "$out/build-uclibc-rt/libbrim.so"
+  check "uclibc-nort: libbrim.so names no posix_spawn" eval '! spawns "$out/build-uclibc-nort/libbrim.so"'
 
-# The probe on uClibc-ng's loader under qemu-user (its /lib is the sysroot's).
-for f in rt nort; do
-  say "probe on uclibc-$f under qemu-user"
-  rm -rf "$out/scratch-$f" && mkdir -p "$out/scratch-$f"
-  check "uclibc-$f: probe under qemu-user" qemu-mipsel -L "$out/uclibc-$f" "$out/uclibc-$f/libc_probe" "$out/scratch-$f"
-  sed 's/^/      /' "$out/check.out"
-done
+  # The probe on uClibc-ng's loader under qemu-user (its /lib is the sysroot's).
+  for f in rt nort; do
+    say "probe on uclibc-$f under qemu-user"
+    rm -rf "$out/scratch-$f" && mkdir -p "$out/scratch-$f"
+    check "uclibc-$f: probe under qemu-user" qemu-mipsel -L "$out/uclibc-$f" "$out/build-uclibc-$f/libc_probe" "$out/scratch-$f"
+    sed 's/^/      /' "$out/check.out"
+  done
+}
 
-# The same two inside the emulated router: each build's libraries under /opt/uclibc/<flavour>
-# (first on the library path: the image's own libraries are glibc's), the loader (the same file
-# in both flavours) as /lib/ld-uClibc.so.0.
-if [ -x "$vm_build/brim_init" ]; then
-  [ -f "$vm_build/router/rootfs.cpio.gz" ] || { say "router image"; bash scripts/router-image.sh "$vm_build" >"$out/router-image.log" 2>&1 || { cat "$out/router-image.log"; exit 1; }; }
-  guest=$out/guest
+# Both probes inside the emulated router, on one boot: each build's libraries in
+# /opt/uclibc/<flavour>/lib, first on the library path (the image's own are glibc's); the loader,
+# the same file in both flavours, as /lib/ld-uClibc.so.0.
+vm_phase() {
+  local guest=$out/guest f
+  [ -x "$vm_build/brim_init" ] || { echo "FAIL  no router build in $vm_build"; fails=$((fails + 1)); return; }
+  if [ ! -f "$vm_build/router/rootfs.cpio.gz" ]; then
+    say "router image"
+    bash scripts/router-image.sh "$vm_build" >"$out/router-image.log" 2>&1 || { cat "$out/router-image.log"; return 1; }
+  fi
   rm -rf "$guest"
   for f in rt nort; do
     cmp "$out/uclibc-rt/lib/ld-uClibc.so.0" "$out/uclibc-$f/lib/ld-uClibc.so.0"
     mkdir -p "$guest/$f/lib"
-    cp -a "$out/uclibc-$f/lib/." "$guest/$f/lib/"
-    cp -a "$out/uclibc-$f"/libbrim.so* "$out/uclibc-$f"/platform/lib{apmib,vzmqtt}.so "$out/stubs/lib"/*.so.1 "$guest/$f/lib/"
-    cp "$out/uclibc-$f/libc_probe" "$guest/$f/"
+    cp -a "$out/uclibc-$f/lib/." "$out/build-uclibc-$f"/libbrim.so* "$out/build-uclibc-$f"/platform/lib{apmib,vzmqtt}.so \
+      "$out/stubs/lib"/*.so.1 "$guest/$f/lib/"
+    cp "$out/build-uclibc-$f/libc_probe" "$guest/$f/"
   done
   cp -L "$out/uclibc-rt/lib/ld-uClibc.so.0" "$out/ld-uClibc.so.0"
   say "probe on uclibc-rt and uclibc-nort in the emulated router"
-  check "probe in the emulated router (both builds)" bash sandbox/brim-vm --build "$vm_build" run \
+  check "uclibc-rt and uclibc-nort: probe in the emulated router" bash sandbox/brim-vm --build "$vm_build" run \
     --add "$guest:/opt/uclibc" --add "$out/ld-uClibc.so.0:/lib/ld-uClibc.so.0" -- sh -c '
       rc=0
       for f in rt nort; do
@@ -120,9 +143,9 @@ if [ -x "$vm_build/brim_init" ]; then
       done
       exit $rc'
   sed 's/^/      /' "$out/check.out"
-else
-  echo "FAIL  no router build in $vm_build for the emulated router"
-  fails=$((fails + 1))
-fi
+}
+
+[ "$phase" = vm ] || build_phase
+[ "$phase" = build ] || vm_phase
 say "$fails failed"
 [ "$fails" -eq 0 ]
