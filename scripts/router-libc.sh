@@ -138,8 +138,12 @@ vm_phase() {
       rc=0
       for f in rt nort; do
         echo "== uclibc-$f"
+        export LD_LIBRARY_PATH=/opt/uclibc/$f/lib
+        LD_TRACE_LOADED_OBJECTS=1 /opt/uclibc/$f/libc_probe >/tmp/loaded-$f
+        grep "libc\.so\|ld-uClibc" /tmp/loaded-$f
+        grep -q "^.libc\.so\.0 => /opt/uclibc/$f/lib/libc\.so\.0" /tmp/loaded-$f || rc=1
         mkdir -p /tmp/probe-$f
-        LD_LIBRARY_PATH=/opt/uclibc/$f/lib /opt/uclibc/$f/libc_probe /tmp/probe-$f || rc=1
+        /opt/uclibc/$f/libc_probe /tmp/probe-$f || rc=1
       done
       exit $rc'
   sed 's/^/      /' "$out/check.out"
