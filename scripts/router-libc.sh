@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
-# The router's own kinds of C library: libbrim.so, brim_init and the stand-in libapmib.so built
-# for mipsel (MinSizeRel) and linked with --no-undefined against
+# The router's own kinds of C library: libbrim.so and brim_init (linked with --no-undefined) and
+# the stand-in libapmib.so (its needs checked by name) built for mipsel (MinSizeRel) against
 #   uclibc-rt    uClibc-ng with its advanced realtime option (BrimSystem uses posix_spawn)
 #   uclibc-nort  uClibc-ng without it (-DBRIM_POSIX_SPAWN=OFF: vfork and execv)
 #   musl         Debian's musl for mipsel (a link check)
 # (scripts/target-uclibc.sh builds and caches uClibc-ng; cJSON and libmosquitto are link stubs).
 # Then tests/libc/probe.c, a C program of the library's calls, on uClibc-ng's own loader for both
-# uClibc-ng builds: under qemu-user, and inside the emulated router (sandbox/brim-vm) when the
-# router build BRIM_VM_BUILD (default build-mipsel) is there (its image is made when missing).
+# uClibc-ng builds: under qemu-user, and inside the emulated router (sandbox/brim-vm) of the router
+# build BRIM_VM_BUILD (default build-mipsel; its image is made when missing).
 #   bash scripts/router-libc.sh [OUT [build|vm]]   (default build-libc, both phases)
 # "build" is everything but the emulated router, "vm" the emulated router on what "build" made.
 set -euo pipefail
@@ -21,9 +21,10 @@ cross=mipsel-linux-gnu-
 t0=$SECONDS
 say() { printf 'router-libc: [%3d s] %s\n' $((SECONDS - t0)) "$*"; }
 fails=0
-check() {  # check WHAT COMMAND...: one line per check
-  if "${@:2}" >"$out/check.out" 2>&1; then echo "ok    $1"; else
-    echo "FAIL  $1"; sed 's/^/      /' "$out/check.out" | sed -n 1,30p; fails=$((fails + 1)); fi
+check() {  # check WHAT COMMAND...: one line per check, then its output if it failed or show=1
+  if "${@:2}" >"$out/check.out" 2>&1; then echo "ok    $1"; [ -n "${show:-}" ] || return 0; else
+    echo "FAIL  $1"; fails=$((fails + 1)); fi
+  sed 's/^/      /' "$out/check.out"
 }
 
 # musl for mipsel: Debian's packages unpacked (never installed) into the layout of a root.
@@ -108,8 +109,8 @@ build_phase() {
   for f in rt nort; do
     say "probe on uclibc-$f under qemu-user"
     rm -rf "$out/scratch-$f" && mkdir -p "$out/scratch-$f"
-    check "uclibc-$f: probe under qemu-user" qemu-mipsel -L "$out/uclibc-$f" "$out/build-uclibc-$f/libc_probe" "$out/scratch-$f"
-    sed 's/^/      /' "$out/check.out"
+    show=1 check "uclibc-$f: probe under qemu-user" \
+      qemu-mipsel -L "$out/uclibc-$f" "$out/build-uclibc-$f/libc_probe" "$out/scratch-$f"
   done
 }
 
@@ -133,7 +134,7 @@ vm_phase() {
   done
   cp -L "$out/uclibc-rt/lib/ld-uClibc.so.0" "$out/ld-uClibc.so.0"
   say "probe on uclibc-rt and uclibc-nort in the emulated router"
-  check "uclibc-rt and uclibc-nort: probe in the emulated router" bash sandbox/brim-vm --build "$vm_build" run \
+  show=1 check "uclibc-rt and uclibc-nort: probe in the emulated router" bash sandbox/brim-vm --build "$vm_build" run \
     --add "$guest:/opt/uclibc" --add "$out/ld-uClibc.so.0:/lib/ld-uClibc.so.0" -- sh -c '
       rc=0
       for f in rt nort; do
@@ -146,7 +147,6 @@ vm_phase() {
         /opt/uclibc/$f/libc_probe /tmp/probe-$f || rc=1
       done
       exit $rc'
-  sed 's/^/      /' "$out/check.out"
 }
 
 [ "$phase" = vm ] || build_phase
