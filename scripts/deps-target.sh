@@ -4,7 +4,8 @@
 # the target). Packages already present are left alone, so a warm machine makes no network calls.
 set -euo pipefail
 want=(g++-mipsel-linux-gnu qemu-user qemu-user-binfmt musl-tools libclang-rt-14-dev googletest
-  qemu-system-mips cpio)  # the emulated router, and its initramfs
+  qemu-system-mips cpio  # the emulated router, and its initramfs
+  uclibc-source)  # the router's C library (scripts/target-uclibc.sh)
 missing=()
 for p in "${want[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
