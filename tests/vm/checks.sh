@@ -118,7 +118,9 @@ check "telnetd listens once the store enables it" vm exec "$dir" -- sh -c \
 
 say "the anchor: the same boot and requests in the sandbox"
 sandbox/brim-sandbox --build "$hb" -- sh -c 'mkdir /tmp/modules && ln -s "$1/modules/device_status.so" \
-  "$1/tests/modules/echo_module.so" /tmp/modules/ && BRIM_MODULE_DIR=/tmp/modules brim_init >/dev/null 2>&1
+  "$1/tests/modules/echo_module.so" /tmp/modules/ || exit 1
+  s=$(date +%s%N); BRIM_MODULE_DIR=/tmp/modules brim_init >/dev/null 2>&1; e=$(date +%s%N)
+  echo "took $(((e - s) / 1000000))"
   "$1/brim-rr" -h 127.0.0.1 -t router/echo -n 200 --label sandbox
   sed -n "s/^VmRSS:[[:space:]]*/rss /p" /proc/$(pgrep -x brim_sub)/status' _ "$hb" >"$run/anchor.txt" || true
 cat "$run/anchor.txt"
@@ -126,8 +128,9 @@ cat "$run/anchor.txt"
 pick() { sed -n "s/.*$1=\([0-9.]*\).*/\1/p" "$2"; }
 echo
 echo "figures (this run; the anchor beside each):"
-printf '  kernel start to brim_init exit: %s s (brim_init itself: %s s)\n' \
-  "$(vm exec "$dir" -- cat /var/log/brim_init.uptime)" "$(vm exec "$dir" -- cat /var/log/brim_init.took 2>/dev/null || echo '?')"
+printf '  kernel start to brim_init exit: %s s; brim_init itself: %s s, in the sandbox %s ms\n' \
+  "$(vm exec "$dir" -- cat /var/log/brim_init.uptime)" "$(vm exec "$dir" -- cat /var/log/brim_init.took)" \
+  "$(sed -n 's/^took //p' "$run/anchor.txt")"
 printf '  brim_sub resident memory: %s in the guest (MIPS), %s in the sandbox (x86_64)\n' "$rss_vm" \
   "$(sed -n 's/^rss //p' "$run/anchor.txt")"
 printf '  LAN round trip p50/p99: %s / %s ms; the same requests in the sandbox on loopback: %s / %s ms\n' \
