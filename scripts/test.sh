@@ -5,10 +5,10 @@
 # both router builds' footprints, and a musl build of the library and executable. Each step
 # prints its time.
 #
-# Three lanes run side by side: the host's (native, seam, load), the router's (mipsel, musl) and
-# the checks' (sanitizers, fuzz). Most steps wait on sockets, boots or one emulated core, so two
-# cores finish them in about the time of the longest. Each step's output goes to its own log under
-# BRIM_TEST_LOGS (default build-logs); a step that fails has its log printed at the end.
+# Three lanes run side by side: the host's (native, seam, load), the router's (mipsel, MIPS16e,
+# musl) and the checks' (sanitizers, fuzz). Most steps wait on sockets, boots or one emulated
+# core, so two cores finish them in about the time of the longest. Each step's output goes to its
+# own log under BRIM_TEST_LOGS (default build-logs); a step that fails has its log printed at the end.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 cd "$repo"
