@@ -11,7 +11,8 @@ set -euo pipefail
 builds=()
 prefix=mipsel-linux-gnu-
 for a in "$@"; do
-  if [ -d "$a" ]; then builds+=("$a"); else prefix=$a; fi
+  if [ -d "$a" ]; then builds+=("$a"); elif [[ $a == *- ]]; then prefix=$a; else
+    echo "footprint: $a is no build directory"; exit 2; fi
 done
 [ ${#builds[@]} -gt 0 ] || { echo "usage: footprint.sh BUILD_DIR... [TOOL_PREFIX]"; exit 2; }
 strict=${BRIM_FOOTPRINT_STRICT:-0}
