@@ -17,3 +17,8 @@ bash bench/sandbox_start.sh build-bench
 for s in bench/*_bench.sh; do
   [ -f "$s" ] && sandbox/brim-sandbox --build build-bench -- bash "$repo/$s"
 done
+# The MIPS16e router build's MD5 against the MIPS32 one's, under qemu-mipsel, once the test
+# command has made both router builds.
+if [ -f build-mipsel/CMakeCache.txt ] && [ -f build-mipsel16/CMakeCache.txt ]; then
+  bash bench/md5_mips16.sh
+fi

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Boots a simulated router and shows what the boot did: installs what is missing, builds into
 # build/, then runs brim_init inside the sandbox (with an ISP upstream) and prints its report.
-# With --vm, the whole router emulated instead: the router build (build-mipsel) in its image on a
+# With --vm, the whole router emulated instead: the router build (MIPS16e, build-mipsel16) in its image on a
 # MIPS kernel under qemu-system-mipsel, booted by its own init, reported on from inside and from
 # its LAN. Needs root (namespaces).
 set -euo pipefail
@@ -9,14 +9,15 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 cd "$repo"
 bash scripts/deps.sh
 if [ "${1:-}" = --vm ]; then
+  # The image carries the router build's MIPS16e flavour, on the MIPS32 build's sysroot.
   bash scripts/deps-target.sh
   bash scripts/target-sysroot.sh build-mipsel
-  cmake -S . -B build-mipsel -G Ninja -DBRIM_WERROR=ON -DCMAKE_BUILD_TYPE=MinSizeRel \
-    -DCMAKE_TOOLCHAIN_FILE=cmake/mipsel-linux-gnu.cmake >build-mipsel.cmake.log 2>&1 || { cat build-mipsel.cmake.log; exit 1; }
-  ninja -C build-mipsel -j"$(nproc 2>/dev/null || echo 2)" brim_init apmib_tool vzmqtt device_status eth_driver >/dev/null
-  bash scripts/target-binfmt.sh
-  bash scripts/router-image.sh build-mipsel
-  exec sandbox/vm-report build-mipsel
+  cmake -S . -B build-mipsel16 -G Ninja -DBRIM_WERROR=ON -DCMAKE_BUILD_TYPE=MinSizeRel \
+    -DCMAKE_TOOLCHAIN_FILE=cmake/mipsel-linux-gnu.cmake -DBRIM_MIPS16=ON -DBRIM_POSIX_SPAWN=OFF \
+    -DBRIM_TARGET_SYSROOT="$repo/build-mipsel/sysroot" >build-mipsel16.cmake.log 2>&1 || { cat build-mipsel16.cmake.log; exit 1; }
+  ninja -C build-mipsel16 -j"$(nproc 2>/dev/null || echo 2)" brim brim_init modules/all platform/all >/dev/null
+  bash scripts/router-image.sh build-mipsel16
+  exec sandbox/vm-report build-mipsel16
 fi
 # The same configuration as the test command's native build, so neither rebuilds for the other.
 cmake -S . -B build -G Ninja -DBRIM_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >build.cmake.log 2>&1 ||

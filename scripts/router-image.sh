@@ -137,7 +137,10 @@ ours=$(stat -c %s "$root/usr/lib/libbrim.so.0"* "$root/usr/bin/brim_init" | awk 
 stand=$(du -cb "$root/usr/lib/libapmib.so" "$root/usr/lib/libvzmqtt.so" "$root/usr/bin/apmib" "$root/opt/brim" \
   "$root/usr/lib/libbrim_ethdriver.so" | tail -n1 | cut -f1)
 unpacked=$(du -sb "$root" | cut -f1)
-say "kernel $(stat -c %s "$out/vmlinuz") bytes, root file system $(stat -c %s "$out/rootfs.cpio.gz") bytes" \
-  "compressed ($unpacked unpacked)"
-say "our part: libbrim.so + brim_init $ours bytes ($(awk -v a="$ours" -v b="$unpacked" 'BEGIN { printf "%.2f", 100 * a / b }')%" \
-  "of the unpacked root), the vendor's stand-ins $stand bytes"
+{
+  echo "kernel $(stat -c %s "$out/vmlinuz") bytes, root file system $(stat -c %s "$out/rootfs.cpio.gz") bytes" \
+    "compressed ($unpacked unpacked)"
+  echo "our part: libbrim.so + brim_init $ours bytes ($(awk -v a="$ours" -v b="$unpacked" 'BEGIN { printf "%.2f", 100 * a / b }')%" \
+    "of the unpacked root), the vendor's stand-ins $stand bytes"
+} >"$out/size.txt"
+while read -r line; do say "$line"; done <"$out/size.txt"

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Runs every test: installs what is missing, builds natively and with sanitizers, checks that
 # the shipped binaries need no libstdc++, and runs the unit and sandbox suites on each build;
-# then the same suites built for the router (mipsel) under qemu-user, the router build's
-# footprint, and a musl build of the library and executable. Each step prints its time.
+# then the same suites built for the router (mipsel) under qemu-user, the router's MIPS16e build,
+# both router builds' footprints, and a musl build of the library and executable. Each step
+# prints its time.
 #
-# Three lanes run side by side: the host's (native, seam, load), the router's (mipsel, musl) and
-# the checks' (sanitizers, fuzz, the router's own C libraries). Most steps wait on sockets, boots or one emulated core, so two
-# cores finish them in about the time of the longest. Each step's output goes to its own log under
-# BRIM_TEST_LOGS (default build-logs); a step that fails has its log printed at the end.
+# Three lanes run side by side: the host's (native, seam, load), the router's (mipsel, MIPS16e,
+# musl) and the checks' (sanitizers, fuzz). Most steps wait on sockets, boots or one emulated
+# core, so two cores finish them in about the time of the longest. Each step's output goes to its
+# own log under BRIM_TEST_LOGS (default build-logs); a step that fails has its log printed at the end.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 cd "$repo"
@@ -78,7 +79,17 @@ mipsel_tests() {
 vm_checks() {
   while ! grep -Eq '^(passed|failed) +[0-9]+ native build( |$)' "$logs/results" 2>/dev/null; do sleep 2; done
   grep -Eq '^passed +[0-9]+ native build$' "$logs/results" || { echo "the native build failed"; return 1; }
-  bash tests/vm/checks.sh build-mipsel build
+  bash tests/vm/checks.sh build-mipsel16 build
+}
+# The same router build as MIPS16e (BRIM_MIPS16), on build-mipsel's sysroot: what the emulated
+# router's image carries, with the unit suite it runs inside. Its footprint has a budget of its own.
+mipsel16_build() {
+  mkdir -p build-mipsel16
+  cmake -S . -B build-mipsel16 -G Ninja -DBRIM_WERROR=ON -DCMAKE_BUILD_TYPE=MinSizeRel \
+    -DCMAKE_TOOLCHAIN_FILE=cmake/mipsel-linux-gnu.cmake -DBRIM_MIPS16=ON -DBRIM_POSIX_SPAWN=OFF \
+    -DBRIM_TARGET_SYSROOT="$repo/build-mipsel/sysroot" >build-mipsel16.cmake.log 2>&1 ||
+    { cat build-mipsel16.cmake.log; return 1; }
+  ninja -C build-mipsel16 -j"$jobs" -l"$((jobs + 1))" brim brim_init modules/all platform/all brim_unit_tests echo_module
 }
 # The router's C library is a small one: every libc call we make must exist in musl.
 musl_build() {
@@ -90,15 +101,15 @@ musl_build() {
 }
 
 # The router's own C libraries: uClibc-ng (built once, then cached) with and without posix_spawn,
-# and musl, under qemu-user; then the same program in the emulated router, whose image the router
-# lane makes: that part waits for the router lane's emulated router step.
+# and musl, under qemu-user; then the same program in the emulated router, on the router lane's
+# image, once that lane's emulated router is done (one boot at a time).
 router_libc() {
   bash scripts/router-libc.sh build-libc build || return 1
-  while ! grep -Eq '^(passed|failed) +[0-9]+ emulated router \(MIPS kernel\)( |$)' "$logs/results" 2>/dev/null; do
+  while ! grep -Eq '^(passed|failed) +[0-9]+ emulated router' "$logs/results" 2>/dev/null; do
     grep -Eq '^failed +[0-9]+ mipsel build ' "$logs/results" 2>/dev/null && { echo "the mipsel build failed"; return 1; }
     sleep 2
   done
-  bash scripts/router-libc.sh build-libc vm
+  BRIM_VM_BUILD=build-mipsel16 bash scripts/router-libc.sh build-libc vm
 }
 
 # A lane goes on after a failed step unless the next step needs what failed.
@@ -116,9 +127,12 @@ host_lane() {
 }
 router_lane() {
   if step router "mipsel build" mipsel_build; then
-    step router "mipsel footprint" bash scripts/footprint.sh build-mipsel mipsel-linux-gnu- || true
+    step router "mipsel16 build" mipsel16_build || true
+    step router "mipsel footprint" bash scripts/footprint.sh build-mipsel build-mipsel16 mipsel-linux-gnu- || true
+    # The emulated router's image, of the MIPS16e build: the fleet's emulated router boots it too.
+    step router "router image" bash scripts/router-image.sh build-mipsel16 || true
     step router "mipsel tests (qemu)" mipsel_tests || true
-    step router "emulated router (MIPS kernel)" vm_checks || true
+    step router "emulated router (MIPS kernel, MIPS16e build)" vm_checks || true
   fi
   step router "musl build" musl_build || true
 }
@@ -158,4 +172,4 @@ while read -r status secs name; do
 done <"$logs/results"
 awk '{ s = $1; t = $2; $1 = $2 = ""; sub(/^ +/, ""); if (s == "failed") sub(/ [^ ]*$/, ""); printf "%5d s  %s%s\n", t, $0, s == "failed" ? "  (failed)" : "" }' "$logs/results"
 echo "test steps: $passed passed, $failed failed, wall $((SECONDS - t_start)) s"
-[ "$failed" -eq 0 ] && [ "$passed" -ge 15 ]
+[ "$failed" -eq 0 ] && [ "$passed" -ge 17 ]

@@ -5,6 +5,7 @@
 # requests in the sandbox on this machine's kernel.
 #
 #   bash tests/vm/checks.sh [ROUTER_BUILD [HOST_BUILD]]   (as root; defaults build-mipsel, build)
+# The image is ROUTER_BUILD's (scripts/router-image.sh), made first when it is missing.
 set -euo pipefail
 repo=$(cd "$(dirname "$(readlink -f "$0")")/../.." && pwd -P)
 cd "$repo"
@@ -35,9 +36,8 @@ field() { sed -n "s/.*\"$1\":[[:space:]]*\"\{0,1\}\([^\",}]*\).*/\1/p" <<<"$2"; 
 seconds() { awk -F';' '{ print ((($1 * 24) + $2) * 60 + $3) * 60 + $4 }' <<<"$1"; }
 in_isp_range() { [[ $1 =~ ^100\.64\.[0-3]\.[0-9]+$ ]]; }
 
-say "image"
-bash scripts/router-image.sh "$rb" | sed 's/^router-image: \[[ 0-9]* s\] //' >"$run/image.txt"
-cat "$run/image.txt"
+[ -f "$rb/router/size.txt" ] || bash scripts/router-image.sh "$rb"
+cp "$rb/router/size.txt" "$run/image.txt"
 say "booting the router"
 # The unit suite as laid out in its build: the shipped library one level up, the fuzz corpus at
 # the path the suite was compiled from.
@@ -118,7 +118,9 @@ check "telnetd listens once the store enables it" vm exec "$dir" -- sh -c \
 
 say "the anchor: the same boot and requests in the sandbox"
 sandbox/brim-sandbox --build "$hb" -- sh -c 'mkdir /tmp/modules && ln -s "$1/modules/device_status.so" \
-  "$1/tests/modules/echo_module.so" /tmp/modules/ && BRIM_MODULE_DIR=/tmp/modules brim_init >/dev/null 2>&1
+  "$1/tests/modules/echo_module.so" /tmp/modules/ || exit 1
+  s=$(date +%s%N); BRIM_MODULE_DIR=/tmp/modules brim_init >/dev/null 2>&1; e=$(date +%s%N)
+  echo "took $(((e - s) / 1000000))"
   "$1/brim-rr" -h 127.0.0.1 -t router/echo -n 200 --label sandbox
   sed -n "s/^VmRSS:[[:space:]]*/rss /p" /proc/$(pgrep -x brim_sub)/status' _ "$hb" >"$run/anchor.txt" || true
 cat "$run/anchor.txt"
@@ -126,8 +128,9 @@ cat "$run/anchor.txt"
 pick() { sed -n "s/.*$1=\([0-9.]*\).*/\1/p" "$2"; }
 echo
 echo "figures (this run; the anchor beside each):"
-printf '  kernel start to brim_init exit: %s s (brim_init itself: %s s)\n' \
-  "$(vm exec "$dir" -- cat /var/log/brim_init.uptime)" "$(vm exec "$dir" -- cat /var/log/brim_init.took 2>/dev/null || echo '?')"
+printf '  kernel start to brim_init exit: %s s; brim_init itself: %s s, in the sandbox %s ms\n' \
+  "$(vm exec "$dir" -- cat /var/log/brim_init.uptime)" "$(vm exec "$dir" -- cat /var/log/brim_init.took)" \
+  "$(sed -n 's/^took //p' "$run/anchor.txt")"
 printf '  brim_sub resident memory: %s in the guest (MIPS), %s in the sandbox (x86_64)\n' "$rss_vm" \
   "$(sed -n 's/^rss //p' "$run/anchor.txt")"
 printf '  LAN round trip p50/p99: %s / %s ms; the same requests in the sandbox on loopback: %s / %s ms\n' \
