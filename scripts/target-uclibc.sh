@@ -5,9 +5,9 @@
 #   nort   without it (no posix_spawn, as on many routers)
 # Each is a root for cmake/mipsel-small-libc.cmake: usr/include (uClibc-ng's headers and the
 # kernel's), usr/lib (crt1.o, crti.o, crtn.o, libc.so), lib (ld-uClibc.so.0, libc.so.0).
-# Cached under ${BRIM_CACHE:-/var/cache/brimlib}/uclibc/KEY, KEY a digest of the source package's
-# version, the compiler's and this script (which holds the configuration): a second run costs
-# nothing, another checkout on the machine shares it. OUT/uclibc-rt and OUT/uclibc-nort link there.
+# Cached under ${BRIM_CACHE:-/var/cache/brimlib}/uclibc/KEY, KEY a digest of the versions of the
+# source, the compiler, binutils and the kernel's headers, and of this script (which holds the
+# configuration): a second run costs nothing, another checkout on the machine shares it. OUT/uclibc-rt and OUT/uclibc-nort link there.
 #   bash scripts/target-uclibc.sh OUT
 set -euo pipefail
 out=${1:?usage: target-uclibc.sh OUT}
@@ -16,8 +16,8 @@ out=$(cd "$out" && pwd)
 cross=mipsel-linux-gnu-
 tarball=$(ls /usr/src/uClibc-ng-*.tar.xz 2>/dev/null | sed -n 1p)
 [ -n "$tarball" ] || { echo "target-uclibc: no /usr/src/uClibc-ng-*.tar.xz (package uclibc-source)" >&2; exit 1; }
-key=$({ dpkg-query -W -f '${Version}\n' uclibc-source; ${cross}gcc --version | head -n1; cat "$0"; } |
-  sha256sum | cut -c1-16)
+key=$({ dpkg-query -W -f '${Package} ${Version}\n' uclibc-source binutils-${cross%-} linux-libc-dev-${cross%%-*}-cross
+  ${cross}gcc --version | head -n1; cat "$0"; } | sha256sum | cut -c1-16)
 cache=${BRIM_CACHE:-/var/cache/brimlib}/uclibc
 dest=$cache/$key
 t0=$SECONDS
