@@ -43,6 +43,11 @@ cd "$src"
 # keeps for that option, and the plain one): leave librt's out then, as it does with spawn.c.
 sed -i 's/^\tspawn\.c \\$/\tclock_gettime.c \\\n\tspawn.c \\/' librt/Makefile.in
 grep -q '^	clock_gettime.c \\$' librt/Makefile.in || { echo "target-uclibc: librt/Makefile.in changed" >&2; exit 1; }
+# The archives keep only objects that have symbols, found with a shell and an nm per object, for
+# each of some 1300 objects and each archive: over half of the build's time. One nm over them all
+# gives the same objects in the same order (libc and its loader come out byte for byte the same).
+sed -i 's#^\t$(foreach o,$(2),$(if $(shell $(NM) $(1) $(o) | grep .),$(o)))$#\t$(shell $(NM) -A $(1) $(2) 2>/dev/null | cut -d: -f1 | uniq)#' Makerules
+grep -q 'NM) -A' Makerules || { echo "target-uclibc: Makerules changed" >&2; exit 1; }
 
 set_opt() {  # set_opt NAME VALUE|n
   sed -i -e "/^$1=/d" -e "/^# $1 is not set/d" .config
