@@ -59,7 +59,9 @@ build() {  # build NAME LOADER [CMAKE ARGS]: the shipped targets (and the probe)
     -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mipsel-small-libc.cmake" -DBRIM_LIBC_ROOT="$out/$1" \
     -DBRIM_LIBC_LOADER="$2" -DBRIM_LINK_STUBS="$out/stubs" "${@:3}" >"$dir.cmake.log" 2>&1 ||
     { cat "$dir.cmake.log"; return 1; }
-  nice -n 10 ninja -C "$dir" -j"$(nproc)" brim brim_init apmib $([[ " $* " != *" -DBRIM_LIBC_PROBE=ON "* ]] || echo libc_probe)
+  local targets=(brim brim_init apmib)
+  [[ " $* " != *" -DBRIM_LIBC_PROBE=ON "* ]] || targets+=(libc_probe)
+  nice -n 10 ninja -C "$dir" -j"$(nproc)" "${targets[@]}"
 }
 needs() {  # needs ELF LIBC: NEEDED has LIBC and nothing of glibc's or libstdc++
   local n
@@ -99,6 +101,7 @@ build_phase() {
     done
   done
   for b in uclibc-rt uclibc-nort musl; do
+    # shellcheck disable=SC2046  # libc_of gives one or two paths without blanks
     check "$b: platform/libapmib.so needs only the C library's names and the process's" resolved \
       "$out/build-$b/platform/libapmib.so" "$out/build-$b/libbrim.so" $(libc_of "$b")
   done
