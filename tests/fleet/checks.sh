@@ -46,14 +46,17 @@ watch() {  # watch NAME: (again) the watcher NAME, whose pid is its mosquitto_su
   wpid[$1]=$!
 }
 # Each is in place once a probe through the cluster and the bridges has reached it. One that has
-# given up (a connection the cluster refused while busy) starts again.
+# given up (mosquitto_sub ends when a CONNECT is refused, say while the cluster is busy), or has
+# seen no probe for a while, starts again.
 for w in cloud a b l; do watch "$w"; done
-probe=$(marker probe)
+probe=$(marker probe) tries=0
 watching() {
   local w ok=0
+  tries=$((tries + 1))
   for w in cloud a b l; do
     has "$w" "$probe" && continue
     ok=1
+    [ $((tries % 10)) -ne 0 ] || kill_tree "${wpid[$w]}"
     kill -0 "${wpid[$w]}" 2>/dev/null || watch "$w"
   done
   [ "$ok" -eq 0 ] && return 0
@@ -129,7 +132,10 @@ subs=(
 for row in "${subs[@]}"; do
   IFS='|' read -r filter topic expect <<<"$row"
   m=$(marker sub) rc=0
-  from_a mosquitto_sub $a_tls -t "$filter" -R -C 1 -W 3 >"$out/sub.out" 2>/dev/null &
+  # A refused one tries for 3 s; the control stops at its first message (A's bridge, reconnecting
+  # meanwhile, may take the connection back once).
+  from_a mosquitto_sub $a_tls -t "$filter" -R -C 1 -W $([ "$expect" = refused ] && echo 3 || echo 8) \
+    >"$out/sub.out" 2>/dev/null &
   p=$!
   while kill -0 "$p" 2>/dev/null; do op_pub "$topic" "$m" >/dev/null 2>&1 || true; sleep 0.3; done
   wait "$p" || rc=$?
@@ -193,7 +199,7 @@ judge() {  # judge LABEL FROM WHAT FAULT: every request sent after FROM answered
 since() { awk -v a="$1" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f s", b - a }'; }
 
 say "== fault: ${ids[L]}'s WAN cut for 60 s, three times its bridge's keepalive, beside the faults below"
-stream "$L" long-cut 900
+stream "$L" long-cut 700
 sleep 3
 in_isp ip link set "fr$L" down
 t_lcut=$(date +%s.%N)
@@ -251,6 +257,6 @@ check "${ids[L]}'s bridge reconnects by itself" "" bridges_up 60 "$L"
 t_lback=$(date +%s.%N)
 o=$(awk -v t="$t_lup" -v s="$state" '$2 == s && $1 > t && $3 == 1 { printf "%.1f s", $1 - t; exit }' "$out/watch-l.log")
 fig "reconnect of ${ids[L]}'s bridge after a 60 s outage" "${o:-none}"
+stream "$L" long-cut-after 150  # the stream through the outage may have ended before
 judge long-cut "$t_lback" "its bridge was back" "$t_lcut"
-check "long-cut: requests were sent after the bridge was back" "" \
-  awk -v t="$t_lback" '$2 > t { n++ } END { exit !(n > 20) }' "$out/long-cut.log"
+judge long-cut-after "$t_lback" "its bridge was back" "$t_lback"
