@@ -108,7 +108,7 @@ left() {  # the live processes of this namespace but this shell and the command 
   done
 }
 cleanup() {
-  local rc=$? k i
+  local rc=$? k
   trap - EXIT
   set +e
   # What the run wrote, for a look after a failure (the run directory goes with this script).
@@ -127,7 +127,7 @@ cleanup() {
   fi
   [ -e "$isp_net" ] && bash "$repo/sandbox/brim-isp" stop "$run/isp" >/dev/null 2>&1
   # The last check: nothing the run started is left (what is, the kernel ends with this shell).
-  for i in $(seq 50); do [ -z "$(left)" ] && break; sleep 0.1; done
+  for _ in $(seq 50); do [ -z "$(left)" ] && break; sleep 0.1; done
   check "nothing of the run is left" "still running: $(left | head -c 600)" test -z "$(left)"
   cd / && umount -l "$run" 2>/dev/null
   if [ -n "$finished" ]; then say "$passed passed, $failed failed"; else say "the run stopped early (status $rc)"; fi

@@ -22,6 +22,7 @@ wait_for() {  # wait_for SECONDS COMMAND...: until COMMAND succeeds (0), or SECO
 refused() { [ "$1" -ne 0 ] && ! grep -qF -- "$2" "$out"/watch-*.log; }  # refused EXIT MARKER: seen nowhere
 has() { grep -qF -- "$2" "$out/watch-$1.log"; }  # has WATCHER TEXT
 seen() { awk -v t="$1" '$2 == t' "$out/watch-$2.log" | wc -l; }  # seen TOPIC WATCHER: messages
+# shellcheck disable=SC2016
 state='$SYS/broker/connection/brim-cloud/state'
 off_for() {  # off_for WATCHER SINCE: "OFF ON" (times) of the router's bridge after SINCE
   awk -v t="$2" -v s="$state" '$2 == s && $1 > t { if ($3 == 0 && !off) off = $1; if ($3 == 1 && off) { print off, $1; exit } }' \
@@ -31,18 +32,13 @@ off_for() {  # off_for WATCHER SINCE: "OFF ON" (times) of the router's bridge af
 say "== security (A = $A, B = $B)"
 # Watchers, a line "time topic message" each: the operator sees everything on fleet/#, and the
 # brokers of A, B and L everything on theirs, with their bridge's state.
-declare -A wpid=() wnet=() wfilter=()
-wnet[cloud]=$isp_net wnet[a]=1 wnet[b]=2 wnet[l]=$L
-watch() {  # watch NAME: (again) the watcher NAME, whose pid is its mosquitto_sub's
-  local net=${wnet[$1]}
-  [ "$1" = cloud ] || net=/proc/$(router_ns "$net")/ns/net
-  if [ "$1" = cloud ]; then
-    (exec nsenter --net="$net" -- mosquitto_sub -V mqttv311 -h "$n2" -p 8883 "${op_tls[@]}" -i "$op_cid-watch" \
-      -t 'fleet/#' -F '%U %t %p') >>"$out/watch-$1.log" 2>&1 &
-  else
-    (exec nsenter --net="$net" -- mosquitto_sub -h 127.0.0.1 -p 1883 -t '#' -t "$state" -F '%U %t %p') \
-      >>"$out/watch-$1.log" 2>&1 &
+declare -A wpid=() wnet=([a]=1 [b]=2 [l]=$L)
+watch() {  # watch NAME: (again) the watcher NAME; its pid is its mosquitto_sub's
+  local net=$isp_net args=(-V mqttv311 -h "$n2" -p 8883 "${op_tls[@]}" -i "$op_cid-watch" -t 'fleet/#')
+  if [ "$1" != cloud ]; then
+    net=/proc/$(router_ns "${wnet[$1]}")/ns/net args=(-h 127.0.0.1 -p 1883 -t '#' -t "$state")
   fi
+  (exec nsenter --net="$net" -- mosquitto_sub "${args[@]}" -F '%U %t %p') >>"$out/watch-$1.log" 2>&1 &
   wpid[$1]=$!
 }
 # Each is in place once a probe through the cluster and the bridges has reached it. One that has
@@ -73,23 +69,23 @@ openssl req -new -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj "/O=br
 # Each publishes a marker with QoS 1 from A's network (a will: a client that dies with one set).
 # Refused: no acknowledgement, and the marker nowhere, then or later; a control: the marker
 # reaches the watcher named. Columns: case | pub or will | client options | topic | watcher or -.
-x="$a_tls-x"  # A's certificate under a client id of its own: publishing needs none
+ax="$a_tls-x"  # A's certificate under a client id of its own: publishing needs none
 cases=(
-  "A's credentials publish a request for B|pub|$x|fleet/$B/echo|-"
-  "A's credentials publish a reply as B|pub|$x|fleet/$B/echo/R|-"
-  "A's credentials with B's username and a password|pub|$x -u $B -P secret|fleet/$B/echo|-"
+  "A's credentials publish a request for B|pub|$ax|fleet/$B/echo|-"
+  "A's credentials publish a reply as B|pub|$ax|fleet/$B/echo/R|-"
+  "A's credentials with B's username and a password|pub|$ax -u $B -P secret|fleet/$B/echo|-"
   "a certificate for B from another CA|pub|--cafile $ca --cert $out/rogue.crt --key $out/rogue.key -i rogue|fleet/$B/echo|-"
   "no credentials|pub|--cafile $ca -i nocert|fleet/$B/echo|-"
   "no certificate, B's username and a password|pub|--cafile $ca -i nocert -u $B -P secret|fleet/$B/echo|-"
-  "A's credentials, a retained request for B|pub|$x -r|fleet/$B/echo|-"
-  "A's credentials, a last will on B's topic|will|$x|fleet/$B/echo|-"
-  "A's credentials publish outside fleet/: other/x|pub|$x|other/x|-"
-  "A's credentials publish outside fleet/: fleet|pub|$x|fleet|-"
-  "A's credentials publish outside fleet/: \$SYS|pub|$x|\$SYS/broker/x|-"
+  "A's credentials, a retained request for B|pub|$ax -r|fleet/$B/echo|-"
+  "A's credentials, a last will on B's topic|will|$ax|fleet/$B/echo|-"
+  "A's credentials publish outside fleet/: other/x|pub|$ax|other/x|-"
+  "A's credentials publish outside fleet/: fleet|pub|$ax|fleet|-"
+  "A's credentials publish outside fleet/: \$SYS|pub|$ax|\$SYS/broker/x|-"
   "A's certificate with B's client id publishes a request for B|pub|$a_cert -i $b_cid|fleet/$B/echo|-"
-  "control: A's credentials on A's own topic are accepted, A's broker has it|pub|$x|fleet/$A/echo|a"
-  "control: a retained message on A's own topic is accepted|pub|$x -r|fleet/$A/ctl/retained|cloud"
-  "control: A's last will on A's own topic reaches A's broker|will|$x|fleet/$A/echo|a"
+  "control: A's credentials on A's own topic are accepted, A's broker has it|pub|$ax|fleet/$A/echo|a"
+  "control: a retained message on A's own topic is accepted|pub|$ax -r|fleet/$A/ctl/retained|cloud"
+  "control: A's last will on A's own topic reaches A's broker|will|$ax|fleet/$A/echo|a"
 )
 for row in "${cases[@]}"; do
   IFS='|' read -r name how opts topic where <<<"$row"
@@ -134,8 +130,8 @@ for row in "${subs[@]}"; do
   m=$(marker sub) rc=0
   # A refused one tries for 3 s; the control stops at its first message (A's bridge, reconnecting
   # meanwhile, may take the connection back once).
-  from_a mosquitto_sub $a_tls -t "$filter" -R -C 1 -W $([ "$expect" = refused ] && echo 3 || echo 8) \
-    >"$out/sub.out" 2>/dev/null &
+  wt=8 && [ "$expect" = accepted ] || wt=3
+  from_a mosquitto_sub $a_tls -t "$filter" -R -C 1 -W "$wt" >"$out/sub.out" 2>/dev/null &
   p=$!
   while kill -0 "$p" 2>/dev/null; do op_pub "$topic" "$m" >/dev/null 2>&1 || true; sleep 0.3; done
   wait "$p" || rc=$?
