@@ -180,10 +180,10 @@ bridges_up() {  # bridges_up SECONDS K...: until router K's bridge has subscribe
   local until=$(($(date +%s) + $1)) k missing
   shift
   while :; do
-    cloud_subs >"$run/subs" || true
+    cloud_subs >"$run/subs.$BASHPID" || true
     missing=0
     for k in "$@"; do
-      grep -Eq "^mqtt-subscription-$(cat "$run/cloud/pki/devices/${ids[k]}/clientid")qos0[[:space:]]+[1-9]" "$run/subs" ||
+      grep -Eq "^mqtt-subscription-$(cat "$run/cloud/pki/devices/${ids[k]}/clientid")qos0[[:space:]]+[1-9]" "$run/subs.$BASHPID" ||
         missing=$((missing + 1))
     done
     [ "$missing" -eq 0 ] && return 0
