@@ -5,16 +5,18 @@
 # bridges to the cluster. Then the checks of tests/fleet/checks.sh (security, a status sweep,
 # faults under a steady stream of requests) and the figures, side by side from this run.
 #
-#   bash scripts/fleet.sh [N]      (as root; N defaults to 8; BRIM_BUILD_DIR: default build/)
+#   bash scripts/fleet.sh [N]      (as root; N >= 4, default 8; BRIM_BUILD_DIR: default build/)
 #
-# Everything lives in a private mount namespace, on a tmpfs at BUILD/fleet-run (inside the build
-# directory, which every router sees at its own path); routers, cluster nodes and the ISP end with
-# this script, on failure too. Exit status: 0 when every check passed.
+# It builds what it needs first (the test command's native configuration when the build directory
+# is new). Everything lives in private mount and PID namespaces, on a tmpfs at BUILD/fleet-run
+# (inside the build directory, which every router sees at its own path); routers, cluster nodes and
+# the ISP end with this script, on failure too, and its last check is that nothing it started is
+# left. Exit status: 0 when every check passed.
 set -euo pipefail
 repo=$(cd "$(dirname "$(readlink -f "$0")")/.." && pwd -P)
-build=$(cd "${BRIM_BUILD_DIR:-$repo/build}" && pwd -P)
 n=${1:-8}
-[[ $n =~ ^[0-9]+$ && $n -ge 2 && $n -le 999 ]] || { echo "usage: $0 [N >= 2]" >&2; exit 2; }
+# A, and a router of its own for each fault that runs beside another.
+[[ $n =~ ^[0-9]+$ && $n -ge 4 && $n -le 999 ]] || { echo "usage: $0 [N >= 4]" >&2; exit 2; }
 t0=$(date +%s%N)
 say() { printf 'fleet: [%6.1f s] %s\n' "$((($(date +%s%N) - t0) / 1000000))e-3" "$*"; }
 
@@ -22,13 +24,25 @@ if [ -z "${_BRIM_FLEET_INNER:-}" ]; then
   [ "$(id -u)" -eq 0 ] || { echo "fleet: must run as root (namespaces)" >&2; exit 2; }
   bash "$repo/scripts/deps.sh"
   bash "$repo/scripts/deps-cloud.sh"
-  for f in brim_init platform/apmib brim-fleet brim-rr tests/modules/echo_module.so modules/device_status.so \
-    platform/ethdriver/ld.so.preload; do
-    [ -e "$build/$f" ] || { echo "fleet: $build/$f is not built (ninja -C $build)" >&2; exit 2; }
-  done
-  export _BRIM_FLEET_INNER=1
-  exec unshare --mount --propagation private -- bash "$0" "$@"
+  build=${BRIM_BUILD_DIR:-$repo/build}
+  mkdir -p "$build"
+  build=$(cd "$build" && pwd -P)
+  # The same configuration as the test command's native build, so neither rebuilds for the other;
+  # ninja configures again by itself when a CMakeLists.txt changed.
+  if [ ! -f "$build/build.ninja" ]; then
+    cmake -S "$repo" -B "$build" -G Ninja -DBRIM_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      >"$build/fleet.cmake.log" 2>&1 || { cat "$build/fleet.cmake.log" >&2; exit 1; }
+  fi
+  ninja -C "$build" -j"$(nproc 2>/dev/null || echo 2)" brim_init apmib_tool brim_sh_journal device_status \
+    echo_module eth_driver brim-fleet brim-rr >/dev/null
+  export _BRIM_FLEET_INNER=1 BRIM_BUILD_DIR=$build
+  # This script is the PID namespace's init: when it ends, the kernel ends whatever is left in it.
+  exec unshare --mount --pid --fork --kill-child --mount-proc --propagation private -- bash "$0" "$@"
 fi
+build=$BRIM_BUILD_DIR
+# As PID 1 this shell gets only the signals it handles.
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 run=$build/fleet-run
 mkdir -p "$run"
@@ -68,13 +82,43 @@ router_start() {  # router_start K: a fresh sandbox booted from router K's store
     </dev/null >>"$d/sandbox.log" 2>&1 &
   sb[k]=$!
 }
+passed=0 failed=0
+ok() { say "ok    $1"; passed=$((passed + 1)); }
+fail() { say "FAIL  $1${2:+: $2}"; failed=$((failed + 1)); }
+check() {  # check NAME WHY COMMAND...: ok when COMMAND succeeds
+  local name=$1 why=$2
+  shift 2
+  if "$@"; then ok "$name"; else fail "$name" "$why"; fi
+}
+kill_tree() {  # kill_tree PID...: each process and everything it started, children first
+  local p
+  for p in "$@"; do
+    # shellcheck disable=SC2046
+    kill_tree $(cat /proc/"$p"/task/*/children 2>/dev/null)
+    kill "$p" 2>/dev/null || true
+  done
+}
+left() {  # the live processes of this namespace but this shell and the command substitution
+  local d s
+  for d in /proc/[0-9]*; do
+    [ "${d#/proc/}" = 1 ] || [ "${d#/proc/}" = "$BASHPID" ] && continue
+    read -r s 2>/dev/null <"$d/stat" || continue
+    s=${s##*) }
+    [ "${s%% *}" = Z ] || echo "${d#/proc/} $(tr '\0' ' ' <"$d/cmdline" | cut -c1-120)"
+  done
+}
 cleanup() {
-  local k
+  local rc=$? k
+  trap - EXIT
+  set +e
   # What the run wrote, for a look after a failure (the run directory goes with this script).
-  rm -rf "$build/fleet-logs" && mkdir -p "$build/fleet-logs"
+  rm -rf "$build/fleet-logs" && mkdir -p "$build/fleet-logs/cloud"
   cp -r "$run/checks" "$run/routers" "$build/fleet-logs/" 2>/dev/null || true
-  jobs -p | xargs -r kill 2>/dev/null || true
+  cp -r "$run/cloud/node1/log" "$build/fleet-logs/cloud/node1" 2>/dev/null || true
+  cp -r "$run/cloud/node2/log" "$build/fleet-logs/cloud/node2" 2>/dev/null || true
   for k in "${!sb[@]}"; do router_stop "$k" nowait; done
+  # shellcheck disable=SC2046
+  kill_tree $(jobs -p)
   # A test cloud keeps nothing: its nodes are killed, not stopped in order.
   if [ -e "$run/cloud/holder.pid" ]; then
     cloud node-kill 1 >/dev/null 2>&1 || true
@@ -82,8 +126,16 @@ cleanup() {
     cloud stop >/dev/null 2>&1 || true
   fi
   [ -e "$isp_net" ] && bash "$repo/sandbox/brim-isp" stop "$run/isp" >/dev/null 2>&1
-  cd / && umount -l "$run" 2>/dev/null || true
+  # The last check: nothing the run started is left (what is, the kernel ends with this shell).
+  for _ in $(seq 50); do [ -z "$(left)" ] && break; sleep 0.1; done
+  check "nothing of the run is left" "still running: $(left | head -c 600)" test -z "$(left)"
+  cd / && umount -l "$run" 2>/dev/null
+  if [ -n "$finished" ]; then say "$passed passed, $failed failed"; else say "the run stopped early (status $rc)"; fi
+  [ "$rc" -eq 0 ] && [ -n "$finished" ] && [ "$failed" -eq 0 ] && { say PASS; exit 0; }
+  say FAIL
+  exit 1
 }
+finished=
 trap cleanup EXIT
 
 say "ISP and cloud cluster"
@@ -119,16 +171,21 @@ EOF
   [ $((k % 8)) -eq 0 ] && sleep 1
 done
 
-cloud_clients() {  # the client ids of the cluster's MQTT connections, asked of a running node
-  cloud ctl 1 list_mqtt_connections client_id 2>/dev/null || cloud ctl 2 list_mqtt_connections client_id 2>/dev/null
+cloud_subs() {  # the cluster's MQTT subscription queues with consumers, asked of a running node
+  cloud ctl 1 list_queues name consumers 2>/dev/null || cloud ctl 2 list_queues name consumers 2>/dev/null
 }
-bridges_up() {  # bridges_up SECONDS K...: until the cluster lists the bridges of routers K...
+bridges_up() {  # bridges_up SECONDS K...: until router K's bridge has subscribed, for each K
+  # A bridge that the cluster lists as connected may not have subscribed yet: a request sent then
+  # is lost. Its subscription queue with a consumer is the bridge at work.
   local until=$(($(date +%s) + $1)) k missing
   shift
   while :; do
-    cloud_clients >"$run/clients" || true
+    cloud_subs >"$run/subs.$BASHPID" || true
     missing=0
-    for k in "$@"; do grep -qx -- "$(cat "$run/cloud/pki/devices/${ids[k]}/clientid")" "$run/clients" || missing=$((missing + 1)); done
+    for k in "$@"; do
+      grep -Eq "^mqtt-subscription-$(cat "$run/cloud/pki/devices/${ids[k]}/clientid")qos0[[:space:]]+[1-9]" "$run/subs.$BASHPID" ||
+        missing=$((missing + 1))
+    done
     [ "$missing" -eq 0 ] && return 0
     [ "$(date +%s)" -ge "$until" ] && { say "$missing of $# bridges not connected"; return 1; }
     sleep 1
@@ -139,14 +196,6 @@ all=$(seq 1 "$n")
 bridges_up $((60 + 4 * n)) $all || { say "FAIL: the fleet did not come up"; exit 1; }
 say "all $n routers booted and bridged"
 
-passed=0 failed=0
-ok() { say "ok    $1"; passed=$((passed + 1)); }
-fail() { say "FAIL  $1${2:+: $2}"; failed=$((failed + 1)); }
-check() {  # check NAME WHY COMMAND...: ok when COMMAND succeeds
-  local name=$1 why=$2
-  shift 2
-  if "$@"; then ok "$name"; else fail "$name" "$why"; fi
-}
 rr() {  # rr ARGS...: the operator's request stream (brim-rr) from the ISP's side
   in_isp "$build/brim-rr" -p 8883 "${op_tls[@]}" -i "$op_cid-rr$RANDOM" "$@"
 }
@@ -180,5 +229,4 @@ steady_figures() {  # the round trip against its anchor, memory of routers and n
 
 say "== figures (this run, N = $n)"
 printf '  %-48s %s\n' "${fig_rows[@]}"
-say "$passed passed, $failed failed"
-if [ "$failed" -eq 0 ]; then say "PASS"; else say "FAIL"; exit 1; fi
+finished=1

@@ -4,80 +4,154 @@
 out=$run/checks
 mkdir -p "$out"
 A=${ids[1]} B=${ids[2]}
+W=2 L=3 R=$n  # the faults' routers: a short WAN cut, a long one beside the others, a reboot
 pa=$run/cloud/pki/devices/$A
 ca=$run/cloud/pki/ca.crt
-a_tls="--cafile $ca --cert $pa/client.crt --key $pa/client.key -i $(cat "$pa/clientid")"  # then a suffix
+a_cert="--cafile $ca --cert $pa/client.crt --key $pa/client.key"
+a_tls="$a_cert -i $(cat "$pa/clientid")"  # A's own client id (a suffix makes another one)
+b_cid=$(cat "$run/cloud/pki/devices/$B/clientid")
 marker() { echo "mark-$1-$RANDOM$RANDOM"; }
 from_a() { in_router 1 timeout 10 "$1" -V mqttv311 -h "$n1" -p 8883 "${@:2}"; }  # PROGRAM ARGS: A to node 1
+op_pub() {  # op_pub TOPIC MESSAGE: the operator publishes, QoS 1
+  in_isp timeout 10 mosquitto_pub -V mqttv311 -h "$n1" -p 8883 "${op_tls[@]}" -i "$op_cid-pub" -q 1 -t "$1" -m "$2"
+}
+wait_for() {  # wait_for SECONDS COMMAND...: until COMMAND succeeds (0), or SECONDS have passed (1)
+  local end=$(($(date +%s) + $1))
+  until "${@:2}"; do [ "$(date +%s)" -lt "$end" ] || return 1; sleep 0.2; done
+}
 refused() { [ "$1" -ne 0 ] && ! grep -qF -- "$2" "$out"/watch-*.log; }  # refused EXIT MARKER: seen nowhere
+has() { grep -qF -- "$2" "$out/watch-$1.log"; }  # has WATCHER TEXT
+seen() { awk -v t="$1" '$2 == t' "$out/watch-$2.log" | wc -l; }  # seen TOPIC WATCHER: messages
+# shellcheck disable=SC2016
+state='$SYS/broker/connection/brim-cloud/state'
+off_for() {  # off_for WATCHER SINCE: "OFF ON" (times) of the router's bridge after SINCE
+  awk -v t="$2" -v s="$state" '$2 == s && $1 > t { if ($3 == 0 && !off) off = $1; if ($3 == 1 && off) { print off, $1; exit } }' \
+    "$out/watch-$1.log"
+}
 
 say "== security (A = $A, B = $B)"
-# Watchers: the operator sees everything on fleet/#, and A's and B's brokers everything on theirs.
-in_isp mosquitto_sub -V mqttv311 -h "$n2" -p 8883 "${op_tls[@]}" -i "$op_cid-watch" -t 'fleet/#' -v \
-  >"$out/watch-cloud.log" 2>&1 &
-in_router 1 mosquitto_sub -h 127.0.0.1 -p 1883 -t '#' -v >"$out/watch-a.log" 2>&1 &
-in_router 2 mosquitto_sub -h 127.0.0.1 -p 1883 -t '#' -v >"$out/watch-b.log" 2>&1 &
-sleep 1
+# Watchers, a line "time topic message" each: the operator sees everything on fleet/#, and the
+# brokers of A, B and L everything on theirs, with their bridge's state.
+declare -A wpid=() wnet=([a]=1 [b]=2 [l]=$L)
+watch() {  # watch NAME: (again) the watcher NAME; its pid is its mosquitto_sub's
+  local net=$isp_net args=(-V mqttv311 -h "$n2" -p 8883 "${op_tls[@]}" -i "$op_cid-watch" -t 'fleet/#')
+  if [ "$1" != cloud ]; then
+    net=/proc/$(router_ns "${wnet[$1]}")/ns/net args=(-h 127.0.0.1 -p 1883 -t '#' -t "$state")
+  fi
+  (exec nsenter --net="$net" -- mosquitto_sub "${args[@]}" -F '%U %t %p') >>"$out/watch-$1.log" 2>&1 &
+  wpid[$1]=$!
+}
+# Each is in place once a probe through the cluster and the bridges has reached it. One that has
+# given up (mosquitto_sub ends when a CONNECT is refused, say while the cluster is busy), or has
+# seen no probe for a while, starts again.
+for w in cloud a b l; do watch "$w"; done
+probe=$(marker probe) tries=0
+watching() {
+  local w ok=0
+  tries=$((tries + 1))
+  for w in cloud a b l; do
+    has "$w" "$probe" && continue
+    ok=1
+    [ $((tries % 10)) -ne 0 ] || kill_tree "${wpid[$w]}"
+    kill -0 "${wpid[$w]}" 2>/dev/null || watch "$w"
+  done
+  [ "$ok" -eq 0 ] && return 0
+  for w in "$A" "$B" "${ids[L]}"; do op_pub "fleet/$w/probe" "$probe" >/dev/null 2>&1 || true; done
+  return 1
+}
+wait_for 60 watching || { say "FAIL: the watchers did not come up"; exit 1; }
 # A rogue CA's certificate for B.
 openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 1 -subj "/CN=rogue CA" \
   -keyout "$out/rogue-ca.key" -out "$out/rogue-ca.crt" 2>/dev/null
 openssl req -new -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj "/O=brim fleet/CN=$B" \
   -keyout "$out/rogue.key" 2>/dev/null |
   openssl x509 -req -CA "$out/rogue-ca.crt" -CAkey "$out/rogue-ca.key" -set_serial 7 -days 1 -out "$out/rogue.crt" 2>/dev/null
-# Each publishes a marker with QoS 1 from A's network: refused is no acknowledgement and the
-# marker nowhere. Columns: case | client options | topic.
+# Each case from A's network: a marker published with QoS 1, a last will (of a client that dies
+# with it set), or a subscription while the operator publishes the marker (a filter, a space, where).
+# Refused: not acknowledged, the marker nowhere, then or later; a control: the marker reaches the
+# watcher named. Columns: case | pub, will or sub | client options | topic | watcher or -.
+ax="$a_tls-x"  # A's certificate under a client id of its own: publishing needs none
 cases=(
-  "A's credentials publish a request for B|$a_tls-x|fleet/$B/echo"
-  "A's credentials publish a reply as B|$a_tls-x|fleet/$B/echo/R"
-  "A's credentials with B's username and a password|$a_tls-x -u $B -P secret|fleet/$B/echo"
-  "a certificate for B from another CA|--cafile $ca --cert $out/rogue.crt --key $out/rogue.key -i rogue|fleet/$B/echo"
-  "no credentials|--cafile $ca -i nocert|fleet/$B/echo"
-  "no certificate, B's username and a password|--cafile $ca -i nocert -u $B -P secret|fleet/$B/echo"
+  "A's credentials publish a request for B|pub|$ax|fleet/$B/echo|-"
+  "A's credentials publish a reply as B|pub|$ax|fleet/$B/echo/R|-"
+  "A's credentials with B's username and a password|pub|$ax -u $B -P secret|fleet/$B/echo|-"
+  "a certificate for B from another CA|pub|--cafile $ca --cert $out/rogue.crt --key $out/rogue.key -i rogue|fleet/$B/echo|-"
+  "no credentials|pub|--cafile $ca -i nocert|fleet/$B/echo|-"
+  "no certificate, B's username and a password|pub|--cafile $ca -i nocert -u $B -P secret|fleet/$B/echo|-"
+  "A's credentials, a retained request for B|pub|$ax -r|fleet/$B/echo|-"
+  "A's credentials, a last will on B's topic|will|$ax|fleet/$B/echo|-"
+  "A's credentials publish outside fleet/: other/x|pub|$ax|other/x|-"
+  "A's credentials publish outside fleet/: fleet|pub|$ax|fleet|-"
+  "A's credentials publish outside fleet/: \$SYS|pub|$ax|\$SYS/broker/x|-"
+  "A's certificate with B's client id publishes a request for B|pub|$a_cert -i $b_cid|fleet/$B/echo|-"
+  "control: A's credentials on A's own topic are accepted, A's broker has it|pub|$ax|fleet/$A/echo|a"
+  "control: a retained message on A's own topic is accepted|pub|$ax -r|fleet/$A/ctl/retained|cloud"
+  "control: A's last will on A's own topic reaches A's broker|will|$ax|fleet/$A/echo|a"
+  # Under A's own client id: it takes A's bridge's connection over while it lasts.
+  "A's credentials subscribe to fleet/$B/#|sub|$a_tls|fleet/$B/# fleet/$B/echo|-"
+  "A's credentials subscribe to fleet/+/echo|sub|$a_tls|fleet/+/echo fleet/$B/echo|-"
+  "A's credentials subscribe to #|sub|$a_tls|# fleet/$B/echo|-"
+  "A's credentials subscribe to \$SYS/#|sub|$a_tls|\$SYS/# fleet/$B/echo|-"
+  "A's credentials subscribe to other/x|sub|$a_tls|other/x fleet/$B/echo|-"
+  "A's credentials subscribe to fleet|sub|$a_tls|fleet fleet|-"
+  "control: A's credentials subscribe to fleet/$A/# and receive|sub|$a_tls|fleet/$A/# fleet/$A/ctl/sub|sub"
 )
 for row in "${cases[@]}"; do
-  IFS='|' read -r name opts topic <<<"$row"
-  m=$(marker pub) rc=0
-  from_a mosquitto_pub $opts -q 1 -t "$topic" -m "$m" >"$out/last.err" 2>&1 || rc=$?
-  sleep 0.5
-  check "$name: refused, nothing delivered" "exit $rc, in $(grep -lF -- "$m" "$out"/watch-*.log)" \
-    refused "$rc" "$m"
+  IFS='|' read -r name how opts topic where <<<"$row"
+  m=$(marker "$how") rc=0 t=$(date +%s.%N)
+  case $how in
+    pub) from_a mosquitto_pub $opts -q 1 -t "$topic" -m "$m" >"$out/last.err" 2>&1 || rc=$? ;;
+    will)  # killed while connected, so that the cluster publishes its will
+      in_router 1 timeout -s KILL 4 mosquitto_pub -V mqttv311 -h "$n1" -p 8883 $opts --will-topic "$topic" \
+        --will-payload "$m" --will-qos 1 -t "fleet/$A/ctl" -l < <(sleep 6) >"$out/last.err" 2>&1 || rc=$? ;;
+    sub)  # a refused one tries for 3 s; the control ends at its first message
+      wt=8 && [ "$where" = sub ] || wt=3
+      from_a mosquitto_sub $opts -t "${topic% *}" -R -C 1 -W "$wt" >"$out/watch-sub.log" 2>"$out/last.err" &
+      p=$!
+      while kill -0 "$p" 2>/dev/null; do op_pub "${topic#* }" "$m" >/dev/null 2>&1 || true; sleep 0.3; done
+      wait "$p" || rc=$? ;;
+  esac
+  if [ "$where" != - ]; then
+    check "$name" "exit $rc: $(head -c 200 "$out/last.err")" wait_for 10 has "$where" "$m"
+  elif [ "$how" = sub ]; then  # what the operator published reaches B and the operator, not A
+    check "$name: refused, nothing received" "exit $rc, received $(head -c 80 "$out/watch-sub.log")" \
+      test "$rc" -ne 0 -a ! -s "$out/watch-sub.log"
+  else
+    echo "$m" >>"$out/refused"
+    sleep 0.5
+    check "$name: refused, nothing delivered" "exit $rc, in $(grep -lF -- "$m" "$out"/watch-*.log)" \
+      refused "$rc" "$m"
+  fi
+  if [[ $opts == *" -i $b_cid"* ]]; then t_take=$t; fi
 done
-# The control: the same client with A's own topic is acknowledged, and A's broker has it.
-m=$(marker own)
-from_a mosquitto_pub $a_tls-x -q 1 -t "fleet/$A/echo" -m "$m" >"$out/last.err" 2>&1 || true
-sleep 1
-check "control: A's credentials on A's own topic are accepted, A's broker has it" "$(cat "$out/last.err")" \
-  grep -qF "echo $m" "$out/watch-a.log"
-# Subscriptions of A's credentials to B's topics: refused, and nothing the operator sends B arrives.
-for filter in "fleet/$B/#" 'fleet/+/echo' '#'; do
-  rc=0
-  from_a mosquitto_sub $a_tls-y -t "$filter" -E -W 3 >/dev/null 2>&1 || rc=$?
-  from_a mosquitto_sub $a_tls-y -t "$filter" -C 1 -W 4 >"$out/sub.out" 2>/dev/null &
-  p=$!
-  sleep 2
-  in_isp timeout 10 mosquitto_pub -V mqttv311 -h "$n1" -p 8883 "${op_tls[@]}" -i "$op_cid-pub" -q 1 \
-    -t "fleet/$B/echo" -m "$(marker sub)" || true
-  wait "$p" || true
-  check "A's credentials subscribe to $filter: refused, nothing received" \
-    "exit $rc, received $(head -c 80 "$out/sub.out")" test "$rc" -ne 0 -a ! -s "$out/sub.out"
-done
+# The cluster cannot tie a client id to a certificate: A's certificate under B's client id takes
+# B's connection over (refused its topics, as above). B's bridge must be back by itself.
+wait_for 30 eval '[ -n "$(off_for b "$t_take")" ]' || true
+o=$(off_for b "$t_take")
+check "A's certificate with B's client id: B's bridge is back by itself${o:+ after $(awk '{ printf "%.1f s", $2 - $1 }' <<<"$o")}" \
+  "" bridges_up 30 2
+check "A's and B's bridges are back" "" bridges_up 60 1 2
 # Requests for B reach B's handlers only; A's broker sees none of them.
-seen() { grep -c "$1" "$out/watch-$2.log" || true; }
-a_lines=$(seen "^echo " a)
+a_lines=$(seen echo a)
 res=$(rr -h "$n1" -t "fleet/$B/echo" -n 20 --label "$B") || true
 sleep 1
 check "the operator's requests for B are answered by B ($res)" "" grep -q 'answered=20 lost=0 dup=0' <<<"$res"
-check "a request for B never reaches A's handlers" "A's broker saw echo requests" test "$(seen "^echo " a)" -eq "$a_lines"
+check "a request for B never reaches A's handlers" "A's broker saw echo requests" test "$(seen echo a)" -eq "$a_lines"
 # The topic mapping, and no loop: one request and one reply on each side, and nothing more.
-counts() {
-  echo "cloud $(seen "^fleet/$A/echo " cloud)+$(seen "^fleet/$A/echo/R " cloud), router $(seen '^echo ' a)+$(seen '^echo/R ' a)"
-}
+counts() { echo "cloud $(seen "fleet/$A/echo" cloud)+$(seen "fleet/$A/echo/R" cloud), router $(seen echo a)+$(seen echo/R a)"; }
 before=$(counts)
+want=$(awk '{ gsub(/[^0-9]+/, " "); print "cloud " $1 + 1 "+" $2 + 1 ", router " $3 + 1 "+" $4 + 1 }' <<<"$before")
 rr -h "$n2" -h "$n1" -t "fleet/$A/echo" -n 1 --label loop >/dev/null || true
-sleep 3
-counts="before $before, after $(counts)"
-check "fleet/$A/echo reaches A as echo, its echo/R returns on fleet/$A/echo/R, once each ($counts)" "" \
-  awk '{ gsub(/[^0-9]+/, " "); exit !($5 == $1 + 1 && $6 == $2 + 1 && $7 == $3 + 1 && $8 == $4 + 1) }' <<<"$counts"
+wait_for 10 eval '[ "$(counts)" = "$want" ]' || true
+sleep 1  # a loop would go on
+check "fleet/$A/echo reaches A as echo, its echo/R returns on fleet/$A/echo/R, once each (before $before, after $(counts))" \
+  "" test "$(counts)" = "$want"
+check "nothing refused arrived later" "$(grep -lF -f "$out/refused" "$out"/watch-*.log)" \
+  eval '! grep -qF -f "$out/refused" "$out"/watch-*.log'
+# Every TCP port of both nodes' addresses, from the ISP's side: the MQTT/TLS listener only.
+open=$(in_isp timeout 120 bash -c 'for h; do for ((p = 1; p < 65536; p++)); do
+  { : <>"/dev/tcp/$h/$p"; } 2>/dev/null && echo "$h:$p"; done; done; true' _ "$n1" "$n2" | xargs)
+check "of all TCP ports of $n1 and $n2, only 8883 answers ($open)" "" test "$open" = "$n1:8883 $n2:8883"
 
 say "== status sweep of all $n routers"
 fleet -f "$run/inventory" -t 10 status >"$out/sweep.txt" 2>&1 || true
@@ -108,6 +182,16 @@ judge() {  # judge LABEL FROM WHAT FAULT: every request sent after FROM answered
 }
 since() { awk -v a="$1" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f s", b - a }'; }
 
+say "== fault: ${ids[L]}'s WAN cut for 60 s, three times its bridge's keepalive, beside the faults below"
+stream "$L" long-cut 550  # ends before the link is back: a stream after it asks the same topic
+sleep 3
+in_isp ip link set "fr$L" down
+t_lcut=$(date +%s.%N)
+# The link back, then, once the bridge is, a stream of its own: every request of it is sent after.
+(sleep 60 && in_isp ip link set "fr$L" up && date +%s.%N >"$out/long-cut.up" && bridges_up 60 "$L" &&
+  date +%s.%N >"$out/long-cut.back" && stream "$L" long-cut-after 150 && wait) &
+pid[long-cut-after]=$!
+
 say "== fault: a cluster node killed and restarted"
 # The node that carries A's bridge, when the cluster tells.
 x=$({ cloud ctl 1 list_mqtt_connections client_id conn_name 2>/dev/null || true; } |
@@ -119,11 +203,11 @@ t_kill=$(date +%s.%N)
 cloud node-kill "$x"
 cloud node-start "$x"
 fig "node $x back after a kill" "$(since "$t_kill")"
-check "every bridge is connected again after node $x is back" "" bridges_up 60 $all
+others=$(seq 1 "$n" | grep -vx "$L")
+check "every bridge is connected again after node $x is back (but ${ids[L]}'s, cut off)" "" bridges_up 60 $others
 t_up=$(date +%s.%N)  # a bridge reconnects on its own back-off, after the node is back
 judge node-kill "$t_up" "every bridge was connected again" "$t_kill"
 
-W=$((n > 3 ? 3 : n - 1)) R=$n  # two different routers for any N >= 2
 say "== faults: ${ids[W]}'s WAN cut and restored; ${ids[R]} rebooted"
 stream "$W" wan-cut 300
 stream "$R" reboot 300
@@ -132,8 +216,11 @@ in_isp ip link set "fr$W" down
 t_rb=$(date +%s.%N)
 router_stop "$R"
 router_start "$R"
-sleep 2
-st=$(in_router "$W" mosquitto_rr -V mqttv311 -h 127.0.0.1 -p 1883 -t status -e status/R -m '{}' -W 3 2>&1) || true
+wan_down() {
+  st=$(in_router "$W" mosquitto_rr -V mqttv311 -h 127.0.0.1 -p 1883 -t status -e status/R -m '{}' -W 3 2>&1) &&
+    grep -q '"wan_connected":false' <<<"$st"
+}
+wait_for 10 wan_down || true
 check "${ids[W]}'s status on its own broker shows the WAN disconnected" "$st" grep -q '"wan_connected":false' <<<"$st"
 sleep 4
 in_isp ip link set "fr$W" up
@@ -145,3 +232,15 @@ judge wan-cut "$(awk -v t="$t_wan" 'BEGIN { print t + 5 }')" "5 s after the WAN 
 judge reboot "$t_boot" "the bridge came back" "$t_rb"
 st=$(fleet -d "${ids[W]}" -t 5 -q status 2>&1 | grep '^summary') || true
 check "${ids[W]} answers the fleet's status again ($st)" "" grep -q 'answered 1/1' <<<"$st"
+
+say "== ${ids[L]}'s WAN back after 60 s"
+wait "${pid[long-cut-after]}" || true
+t_lup=$(cat "$out/long-cut.up" 2>/dev/null || echo 0) t_lback=$(cat "$out/long-cut.back" 2>/dev/null || echo 0)
+o=$(awk -v t="$t_lcut" -v s="$state" '$2 == s && $1 > t && $3 == 0 { print $1; exit }' "$out/watch-l.log")
+check "${ids[L]}'s bridge notices the outage ($(awk -v o="${o:-0}" -v t="$t_lcut" 'BEGIN { printf "%.1f s after the cut", o - t }'))" \
+  "no disconnection while the WAN was cut" awk -v o="${o:-0}" -v t="$t_lcut" -v u="$t_lup" 'BEGIN { exit !(o > t && o < u) }'
+o=$(awk -v t="$t_lup" -v s="$state" '$2 == s && $1 > t && $3 == 1 { printf "%.1f s", $1 - t; exit }' "$out/watch-l.log")
+check "${ids[L]}'s bridge reconnects by itself (${o:-not at all} after the link)" "" test "$t_lback" != 0
+fig "reconnect of ${ids[L]}'s bridge after a 60 s outage" "${o:-none}"
+judge long-cut "$t_lback" "its bridge was back" "$t_lcut"
+judge long-cut-after "$t_lback" "its bridge was back" "$t_lback"
