@@ -5,7 +5,11 @@
 # bridges to the cluster. Then the checks of tests/fleet/checks.sh (security, a status sweep,
 # faults under a steady stream of requests) and the figures, side by side from this run.
 #
-#   bash scripts/fleet.sh [N]      (as root; N >= 4, default 8; BRIM_BUILD_DIR: default build/)
+#   bash scripts/fleet.sh [N] [--vm K]   (as root; N >= 4, default 8; BRIM_BUILD_DIR: default build/)
+#
+# --vm K: K of the routers (N-K to N-1, none of those the faults use) are the whole router emulated
+# (sandbox/brim-vm, the image of BRIM_VM_BUILD, default build-mipsel16, made when it is missing):
+# their brokers bridge over TLS from the MIPS guest, and they answer the sweep and a control.
 #
 # It builds what it needs first (the test command's native configuration when the build directory
 # is new). Everything lives in private mount and PID namespaces, on a tmpfs at BUILD/fleet-run
@@ -15,8 +19,12 @@
 set -euo pipefail
 repo=$(cd "$(dirname "$(readlink -f "$0")")/.." && pwd -P)
 n=${1:-8}
-# A, and a router of its own for each fault that runs beside another.
-[[ $n =~ ^[0-9]+$ && $n -ge 4 && $n -le 999 ]] || { echo "usage: $0 [N >= 4]" >&2; exit 2; }
+vms=0
+[ "${2:-}" = --vm ] && vms=${3:-x}
+# A, and a router of its own for each fault that runs beside another; emulated routers besides.
+[[ $n =~ ^[0-9]+$ && $vms =~ ^[0-9]+$ && $n -ge $((4 + vms)) && $n -le 999 ]] ||
+  { echo "usage: $0 [N >= 4] [--vm K, N >= 4 + K]" >&2; exit 2; }
+is_vm() { [ "$1" -ge $((n - vms)) ] && [ "$1" -lt "$n" ]; }
 t0=$(date +%s%N)
 say() { printf 'fleet: [%6.1f s] %s\n' "$((($(date +%s%N) - t0) / 1000000))e-3" "$*"; }
 
@@ -35,7 +43,19 @@ if [ -z "${_BRIM_FLEET_INNER:-}" ]; then
   fi
   ninja -C "$build" -j"$(nproc 2>/dev/null || echo 2)" brim_init apmib_tool brim_sh_journal device_status \
     echo_module eth_driver brim-fleet brim-rr >/dev/null
-  export _BRIM_FLEET_INNER=1 BRIM_BUILD_DIR=$build
+  vm_build=$(readlink -m "${BRIM_VM_BUILD:-$repo/build-mipsel16}")
+  if [ "$vms" -gt 0 ] && [ ! -f "$vm_build/router/rootfs.cpio.gz" ]; then
+    # The emulated router: the MIPS16e router build on the MIPS32 build's sysroot, and its image.
+    bash "$repo/scripts/deps-target.sh"
+    bash "$repo/scripts/target-sysroot.sh" "$repo/build-mipsel"
+    cmake -S "$repo" -B "$vm_build" -G Ninja -DBRIM_WERROR=ON -DCMAKE_BUILD_TYPE=MinSizeRel \
+      -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mipsel-linux-gnu.cmake" -DBRIM_MIPS16=ON -DBRIM_POSIX_SPAWN=OFF \
+      -DBRIM_TARGET_SYSROOT="$repo/build-mipsel/sysroot" >"$build/fleet-vm.cmake.log" 2>&1 ||
+      { cat "$build/fleet-vm.cmake.log" >&2; exit 1; }
+    ninja -C "$vm_build" -j"$(nproc 2>/dev/null || echo 2)" brim brim_init modules/all platform/all echo_module >/dev/null
+    bash "$repo/scripts/router-image.sh" "$vm_build"
+  fi
+  export _BRIM_FLEET_INNER=1 BRIM_BUILD_DIR=$build BRIM_VM_BUILD=$vm_build
   # This script is the PID namespace's init: when it ends, the kernel ends whatever is left in it.
   exec unshare --mount --pid --fork --kill-child --mount-proc --propagation private -- bash "$0" "$@"
 fi
@@ -64,9 +84,15 @@ in_router() {  # in_router K CMD...: CMD in router K's network namespace
   p=$(router_ns "$1") || return 1
   nsenter --net="/proc/$p/ns/net" -- "${@:2}"
 }
+vm() { bash "$repo/sandbox/brim-vm" --build "$BRIM_VM_BUILD" "$@"; }
 router_stop() {  # router_stop K [nowait]: the sandbox's init dies with unshare (--kill-child), and with it the router
   local p=${sb[$1]:-}
   [ -n "$p" ] || return 0
+  if is_vm "$1"; then  # powered off
+    vm stop "$run/routers/$1/vm" >>"$run/routers/$1/sandbox.log" 2>&1
+    sb[$1]=
+    return 0
+  fi
   kill -KILL "$p" 2>/dev/null || true
   wait "$p" 2>/dev/null || true
   sb[$1]=
@@ -75,8 +101,17 @@ router_stop() {  # router_stop K [nowait]: the sandbox's init dies with unshare 
   for _ in $(seq 100); do in_isp ip link show "fr$1" >/dev/null 2>&1 || return 0; sleep 0.05; done
 }
 router_start() {  # router_start K: a fresh sandbox booted from router K's store
-  local k=$1 d=$run/routers/$1
+  local k=$1 d=$run/routers/$1 c
   mkdir -p "$d"
+  if is_vm "$k"; then  # provisioned as the factory does: the device's certificate into the image
+    c=$run/cloud/pki/devices/${ids[k]}
+    vm --store "$d/store" --isp-netns "$isp_net" start "$d/vm" --add "$c/ca.crt:/etc/brim-cloud/ca.crt" \
+      --add "$c/client.crt:/etc/brim-cloud/client.crt" --add "$c/client.key:/etc/brim-cloud/client.key" \
+      --add "$BRIM_VM_BUILD/tests/modules/echo_module.so:/usr/lib/brim/modules/echo_module.so" \
+      </dev/null >>"$d/sandbox.log" 2>&1 &
+    sb[k]=$!
+    return 0
+  fi
   bash "$repo/sandbox/brim-sandbox" --build "$build" --store "$d/store" --isp-netns "$isp_net" \
     --isp-port "fr$k" -- bash "$repo/sandbox/fleet-router" "$run/cloud/pki/devices/${ids[k]}" \
     </dev/null >>"$d/sandbox.log" 2>&1 &
@@ -215,10 +250,12 @@ steady_figures() {  # the round trip against its anchor, memory of routers and n
   ps -e -o pidns=,rss= | awk '{ s[$1] += $2 } END { for (k in s) print k, s[k] }' >"$out/rss"
   tot=0
   for k in $(seq 1 "$n"); do
+    is_vm "$k" && continue
     t=$(awk -v ns="$(stat -L -c %i "/proc/$(router_ns "$k")/ns/pid")" '$1 == ns { print $2 }' "$out/rss")
     tot=$((tot + ${t:-0}))
   done
-  fig "memory per router (RSS of its processes, mean)" "$((tot / n / 1024)) MiB ($((tot / n)) KiB)"
+  k=$((n - vms))
+  fig "memory per sandbox router (RSS of its processes, mean)" "$((tot / k / 1024)) MiB ($((tot / k)) KiB)"
   for node in 1 2; do
     p=$(cloud node-pid "$node")
     fig "cluster node $node (RSS, with $n bridges)" "$(awk '/^VmRSS/ {printf "%d MiB", $2 / 1024}' "/proc/$p/status")"

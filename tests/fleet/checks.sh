@@ -160,6 +160,13 @@ wan=$(grep -c '"wan_connected":true' "$out/sweep.txt" || true)
 check "every router answers the status sweep ($sum)" "" grep -q "answered $n/$n" <<<"$sum"
 check "every router shows its WAN connected" "$wan of $n" test "$wan" -eq "$n"
 fig "status sweep of $n routers" "$(sed -n 's/.*wall \([0-9.]*\) s.*/\1 s/p' <<<"$sum")"
+for k in $(seq $((n - vms)) $((n - 1))); do  # the emulated routers: a bridge from the MIPS guest
+  res=$(rr -h "$n1" -t "fleet/${ids[k]}/echo" -n 20 --label "${ids[k]}") || true
+  check "control: the emulated MIPS router ${ids[k]} answers on its own topic through the cluster ($res)" "" \
+    grep -q 'answered=20 lost=0 dup=0' <<<"$res"
+  fig "round trip via cloud+bridge to the emulated router ${ids[k]}, p50 / p99" \
+    "$(sed -n 's/.*p50=\([0-9.]*\) p99=\([0-9.]*\).*/\1 ms \/ \2 ms/p' <<<"$res")"
+done
 
 steady_figures
 
