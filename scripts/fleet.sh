@@ -147,6 +147,10 @@ cleanup() {
   trap - EXIT
   set +e
   # What the run wrote, for a look after a failure (the run directory goes with this script).
+  for k in "${!sb[@]}"; do  # an emulated router's logs are inside it
+    is_vm "$k" && [ -n "${sb[k]}" ] && vm exec "$run/routers/$k/vm" --timeout 10 -- sh -c \
+      'tail -n 200 /var/log/mosquitto.log /var/log/brim_init.out' >"$run/routers/$k/guest.log" 2>&1
+  done
   rm -rf "$build/fleet-logs" && mkdir -p "$build/fleet-logs/cloud"
   cp -r "$run/checks" "$run/routers" "$build/fleet-logs/" 2>/dev/null || true
   cp -r "$run/cloud/node1/log" "$build/fleet-logs/cloud/node1" 2>/dev/null || true

@@ -84,7 +84,7 @@ EOF
 done
 
 shell=/bin/sh
-# Spreading (the hash is cksum's, the same under any shell): over 100 ids, each of two nodes comes
+# Spreading (the hash is md5sum's, the same under any shell): over 100 ids, each of two nodes comes
 # first for a fair share.
 first10=$(for i in $(seq 0 99); do
   gen --id "dev-$i" --cloud 203.0.113.10 --cloud 203.0.113.11 $creds

@@ -40,13 +40,14 @@ in_isp_range() { [[ $1 =~ ^100\.64\.[0-3]\.[0-9]+$ ]]; }
 cp "$rb/router/size.txt" "$run/image.txt"
 say "booting the router"
 # The unit suite as laid out in its build: the shipped library one level up, the fuzz corpus at
-# the path the suite was compiled from.
+# the path the suite was compiled from (linked there once booted: a path under /tmp would be hidden
+# by the router's own /tmp).
 ln -s /usr/lib/libbrim.so.0 "$run/libbrim.so"
 sysroot=$(sed -n 's/^BRIM_TARGET_SYSROOT:[A-Z]*=//p' "$rb/CMakeCache.txt")
 vm start "$dir" --add "$rb/tests/modules/echo_module.so:/usr/lib/brim/modules/echo_module.so" \
   --add "$rb/tests/brim_unit_tests:/opt/brim-tests/tests/brim_unit_tests" --add "$run/libbrim.so:/opt/brim-tests/libbrim.so" \
-  --add "$repo/fuzz/corpus/shell_quote:$repo/fuzz/corpus/shell_quote" \
-  --add "$repo/fuzz/regressions/shell_quote:$repo/fuzz/regressions/shell_quote" \
+  --add "$repo/fuzz/corpus/shell_quote:/opt/brim-tests/fuzz/corpus/shell_quote" \
+  --add "$repo/fuzz/regressions/shell_quote:/opt/brim-tests/fuzz/regressions/shell_quote" \
   --add "$(readlink -f "$sysroot/lib/libstdc++.so.6"):/lib/libstdc++.so.6" \
   --add "$sysroot/lib/libgcc_s.so.1:/lib/libgcc_s.so.1"
 
@@ -109,7 +110,8 @@ rss_vm=$(vm exec "$dir" -- sh -c 'sed -n "s/^VmRSS:[[:space:]]*//p" /proc/$(pido
 
 say "our unit suite on the MIPS kernel"
 check "the unit suite passes in the guest" vm exec "$dir" --timeout 900 -- sh -c \
-  'cd /tmp && /opt/brim-tests/tests/brim_unit_tests --gtest_brief=1 >/tmp/unit.log 2>&1; rc=$?; tail -n 3 /tmp/unit.log; exit $rc'
+  'mkdir -p "$1" && ln -sfn /opt/brim-tests/fuzz "$1/fuzz" && cd /tmp &&
+  /opt/brim-tests/tests/brim_unit_tests --gtest_brief=1 >/tmp/unit.log 2>&1; rc=$?; tail -n 3 /tmp/unit.log; exit $rc' _ "$repo"
 
 # Last, as it changes the boot's state: the store turns telnet on, and a boot starts it.
 check "telnetd listens once the store enables it" vm exec "$dir" -- sh -c \
