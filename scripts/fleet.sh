@@ -44,16 +44,24 @@ if [ -z "${_BRIM_FLEET_INNER:-}" ]; then
   ninja -C "$build" -j"$(nproc 2>/dev/null || echo 2)" brim_init apmib_tool brim_sh_journal device_status \
     echo_module eth_driver brim-fleet brim-rr >/dev/null
   vm_build=$(readlink -m "${BRIM_VM_BUILD:-$repo/build-mipsel16}")
-  if [ "$vms" -gt 0 ] && [ ! -f "$vm_build/router/rootfs.cpio.gz" ]; then
-    # The emulated router: the MIPS16e router build on the MIPS32 build's sysroot, and its image.
+  if [ "$vms" -gt 0 ]; then
+    # The emulated router: the MIPS16e router build on the MIPS32 build's sysroot, and its image,
+    # made again when what it holds is newer.
     bash "$repo/scripts/deps-target.sh"
-    bash "$repo/scripts/target-sysroot.sh" "$repo/build-mipsel"
-    cmake -S "$repo" -B "$vm_build" -G Ninja -DBRIM_WERROR=ON -DCMAKE_BUILD_TYPE=MinSizeRel \
-      -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mipsel-linux-gnu.cmake" -DBRIM_MIPS16=ON -DBRIM_POSIX_SPAWN=OFF \
-      -DBRIM_TARGET_SYSROOT="$repo/build-mipsel/sysroot" >"$build/fleet-vm.cmake.log" 2>&1 ||
-      { cat "$build/fleet-vm.cmake.log" >&2; exit 1; }
+    if [ ! -f "$vm_build/build.ninja" ]; then
+      bash "$repo/scripts/target-sysroot.sh" "$repo/build-mipsel"
+      cmake -S "$repo" -B "$vm_build" -G Ninja -DBRIM_WERROR=ON -DCMAKE_BUILD_TYPE=MinSizeRel \
+        -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mipsel-linux-gnu.cmake" -DBRIM_MIPS16=ON -DBRIM_POSIX_SPAWN=OFF \
+        -DBRIM_TARGET_SYSROOT="$repo/build-mipsel/sysroot" >"$build/fleet-vm.cmake.log" 2>&1 ||
+        { cat "$build/fleet-vm.cmake.log" >&2; exit 1; }
+    fi
     ninja -C "$vm_build" -j"$(nproc 2>/dev/null || echo 2)" brim brim_init modules/all platform/all echo_module >/dev/null
-    bash "$repo/scripts/router-image.sh" "$vm_build"
+    img=$vm_build/router/rootfs.cpio.gz
+    if [ ! -f "$img" ] || [ -n "$(find "$repo/image" "$repo/platform/bin" "$repo/platform/factory.store" "$repo/scripts/router-image.sh" \
+      "$vm_build/libbrim.so.0.1.0" "$vm_build/brim_init" "$vm_build/platform" "$vm_build/modules" \
+      "$vm_build/tests/modules" -newer "$img" -print -quit)" ]; then
+      bash "$repo/scripts/router-image.sh" "$vm_build"
+    fi
   fi
   export _BRIM_FLEET_INNER=1 BRIM_BUILD_DIR=$build BRIM_VM_BUILD=$vm_build
   # This script is the PID namespace's init: when it ends, the kernel ends whatever is left in it.
@@ -259,7 +267,7 @@ steady_figures() {  # the round trip against its anchor, memory of routers and n
     tot=$((tot + ${t:-0}))
   done
   k=$((n - vms))
-  fig "memory per sandbox router (RSS of its processes, mean)" "$((tot / k / 1024)) MiB ($((tot / k)) KiB)"
+  fig "memory per sandbox router (RSS, mean)" "$((tot / k / 1024)) MiB ($((tot / k)) KiB)"
   for node in 1 2; do
     p=$(cloud node-pid "$node")
     fig "cluster node $node (RSS, with $n bridges)" "$(awk '/^VmRSS/ {printf "%d MiB", $2 / 1024}' "/proc/$p/status")"

@@ -110,7 +110,9 @@ find_lib() {
   done
   return 1
 }
-cp -L "$sysroot/lib/ld.so.1" "$root/lib/"
+# The loader, and libgcc_s, which the C library opens itself to unwind a thread that exits (the
+# broker's bridge thread does): no NEEDED entry names it.
+cp -L "$sysroot/lib/ld.so.1" "$sysroot/lib/libgcc_s.so.1" "$root/lib/"
 queue=("$root/bin/busybox" "$root/usr/sbin/mosquitto" "$root/usr/bin/brim_init" "$root/usr/bin/apmib"
   "$root/usr/lib/libbrim_ethdriver.so" "$root/usr/lib/brim/modules/"*.so)
 declare -A seen=()

@@ -164,7 +164,7 @@ for k in $(seq $((n - vms)) $((n - 1))); do  # the emulated routers: a bridge fr
   res=$(rr -h "$n1" -t "fleet/${ids[k]}/echo" -n 20 --label "${ids[k]}") || true
   check "control: the emulated MIPS router ${ids[k]} answers on its own topic through the cluster ($res)" "" \
     grep -q 'answered=20 lost=0 dup=0' <<<"$res"
-  fig "round trip via cloud+bridge to the emulated router ${ids[k]}, p50 / p99" \
+  fig "round trip to the emulated ${ids[k]}, p50 / p99 (20)" \
     "$(sed -n 's/.*p50=\([0-9.]*\) p99=\([0-9.]*\).*/\1 ms \/ \2 ms/p' <<<"$res")"
 done
 

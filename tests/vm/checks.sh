@@ -48,8 +48,7 @@ vm start "$dir" --add "$rb/tests/modules/echo_module.so:/usr/lib/brim/modules/ec
   --add "$rb/tests/brim_unit_tests:/opt/brim-tests/tests/brim_unit_tests" --add "$run/libbrim.so:/opt/brim-tests/libbrim.so" \
   --add "$repo/fuzz/corpus/shell_quote:/opt/brim-tests/fuzz/corpus/shell_quote" \
   --add "$repo/fuzz/regressions/shell_quote:/opt/brim-tests/fuzz/regressions/shell_quote" \
-  --add "$(readlink -f "$sysroot/lib/libstdc++.so.6"):/lib/libstdc++.so.6" \
-  --add "$sysroot/lib/libgcc_s.so.1:/lib/libgcc_s.so.1"
+  --add "$(readlink -f "$sysroot/lib/libstdc++.so.6"):/lib/libstdc++.so.6"
 
 # Inside: the boot's own results, read by the router's busybox. One line per check.
 vm exec "$dir" -- sh -c '
