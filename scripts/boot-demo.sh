@@ -11,11 +11,7 @@ bash scripts/deps.sh
 if [ "${1:-}" = --vm ]; then
   # The image carries the router build's MIPS16e flavour, on the MIPS32 build's sysroot.
   bash scripts/deps-target.sh
-  bash scripts/target-sysroot.sh build-mipsel
-  cmake -S . -B build-mipsel16 -G Ninja -DBRIM_WERROR=ON -DCMAKE_BUILD_TYPE=MinSizeRel \
-    -DCMAKE_TOOLCHAIN_FILE=cmake/mipsel-linux-gnu.cmake -DBRIM_MIPS16=ON -DBRIM_POSIX_SPAWN=OFF \
-    -DBRIM_TARGET_SYSROOT="$repo/build-mipsel/sysroot" >build-mipsel16.cmake.log 2>&1 || { cat build-mipsel16.cmake.log; exit 1; }
-  ninja -C build-mipsel16 -j"$(nproc 2>/dev/null || echo 2)" brim brim_init modules/all platform/all >/dev/null
+  bash scripts/build-mipsel16.sh >/dev/null
   bash scripts/router-image.sh build-mipsel16
   exec sandbox/vm-report build-mipsel16
 fi

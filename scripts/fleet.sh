@@ -48,14 +48,7 @@ if [ -z "${_BRIM_FLEET_INNER:-}" ]; then
     # The emulated router: the MIPS16e router build on the MIPS32 build's sysroot, and its image,
     # made again when what it holds is newer.
     bash "$repo/scripts/deps-target.sh"
-    if [ ! -f "$vm_build/build.ninja" ]; then
-      bash "$repo/scripts/target-sysroot.sh" "$repo/build-mipsel"
-      cmake -S "$repo" -B "$vm_build" -G Ninja -DBRIM_WERROR=ON -DCMAKE_BUILD_TYPE=MinSizeRel \
-        -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mipsel-linux-gnu.cmake" -DBRIM_MIPS16=ON -DBRIM_POSIX_SPAWN=OFF \
-        -DBRIM_TARGET_SYSROOT="$repo/build-mipsel/sysroot" >"$build/fleet-vm.cmake.log" 2>&1 ||
-        { cat "$build/fleet-vm.cmake.log" >&2; exit 1; }
-    fi
-    ninja -C "$vm_build" -j"$(nproc 2>/dev/null || echo 2)" brim brim_init modules/all platform/all echo_module >/dev/null
+    BRIM_MIPS16_BUILD=$vm_build bash "$repo/scripts/build-mipsel16.sh" brim brim_init modules/all platform/all echo_module >/dev/null
     img=$vm_build/router/rootfs.cpio.gz
     if [ ! -f "$img" ] || [ -n "$(find "$repo/image" "$repo/platform/bin" "$repo/platform/factory.store" "$repo/scripts/router-image.sh" \
       "$vm_build/libbrim.so.0.1.0" "$vm_build/brim_init" "$vm_build/platform" "$vm_build/modules" \

@@ -84,12 +84,7 @@ vm_checks() {
 # The same router build as MIPS16e (BRIM_MIPS16), on build-mipsel's sysroot: what the emulated
 # router's image carries, with the unit suite it runs inside. Its footprint has a budget of its own.
 mipsel16_build() {
-  mkdir -p build-mipsel16
-  cmake -S . -B build-mipsel16 -G Ninja -DBRIM_WERROR=ON -DCMAKE_BUILD_TYPE=MinSizeRel \
-    -DCMAKE_TOOLCHAIN_FILE=cmake/mipsel-linux-gnu.cmake -DBRIM_MIPS16=ON -DBRIM_POSIX_SPAWN=OFF \
-    -DBRIM_TARGET_SYSROOT="$repo/build-mipsel/sysroot" >build-mipsel16.cmake.log 2>&1 ||
-    { cat build-mipsel16.cmake.log; return 1; }
-  ninja -C build-mipsel16 -j"$jobs" -l"$((jobs + 1))" brim brim_init modules/all platform/all brim_unit_tests echo_module
+  bash scripts/build-mipsel16.sh brim brim_init modules/all platform/all brim_unit_tests echo_module
 }
 # The router's C library is a small one: every libc call we make must exist in musl.
 musl_build() {
