@@ -12,7 +12,7 @@ if [ "${1:-}" = --vm ]; then
   # The image carries the router build's MIPS16e flavour, on the MIPS32 build's sysroot.
   bash scripts/deps-target.sh
   bash scripts/build-mipsel16.sh >/dev/null
-  bash scripts/router-image.sh build-mipsel16
+  bash scripts/router-image.sh --if-stale build-mipsel16
   exec sandbox/vm-report build-mipsel16
 fi
 # The same configuration as the test command's native build, so neither rebuilds for the other.

@@ -46,15 +46,10 @@ if [ -z "${_BRIM_FLEET_INNER:-}" ]; then
   vm_build=$(readlink -m "${BRIM_VM_BUILD:-$repo/build-mipsel16}")
   if [ "$vms" -gt 0 ]; then
     # The emulated router: the MIPS16e router build on the MIPS32 build's sysroot, and its image,
-    # made again when what it holds is newer.
+    # made again when what it is made of is newer.
     bash "$repo/scripts/deps-target.sh"
     BRIM_MIPS16_BUILD=$vm_build bash "$repo/scripts/build-mipsel16.sh" brim brim_init modules/all platform/all echo_module >/dev/null
-    img=$vm_build/router/rootfs.cpio.gz
-    if [ ! -f "$img" ] || [ -n "$(find "$repo/image" "$repo/platform/bin" "$repo/platform/factory.store" "$repo/scripts/router-image.sh" \
-      "$vm_build/libbrim.so.0.1.0" "$vm_build/brim_init" "$vm_build/platform" "$vm_build/modules" \
-      "$vm_build/tests/modules" -newer "$img" -print -quit)" ]; then
-      bash "$repo/scripts/router-image.sh" "$vm_build"
-    fi
+    bash "$repo/scripts/router-image.sh" --if-stale "$vm_build"
   fi
   export _BRIM_FLEET_INNER=1 BRIM_BUILD_DIR=$build BRIM_VM_BUILD=$vm_build
   # This script is the PID namespace's init: when it ends, the kernel ends whatever is left in it.

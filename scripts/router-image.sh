@@ -3,7 +3,11 @@
 #   BUILD/router/vmlinuz          Debian's Malta kernel (32-bit little-endian MIPS)
 #   BUILD/router/rootfs.cpio.gz   its initramfs: busybox, the broker, our part, the stand-ins
 #
-#   bash scripts/router-image.sh [BUILD]
+#   bash scripts/router-image.sh [--if-stale] [BUILD]
+#
+# --if-stale: only when the image is missing or older than what it is made of. One run at a time
+# per build (a lock), and the image is made aside and moved into place, so a run beside a boot or
+# another run never leaves either of them half an image.
 #
 # The root file system is what a firmware holds: Debian's mipsel busybox (dynamic; its static
 # build only for the two applets the dynamic one lacks, passwd and telnetd), mosquitto as the
@@ -17,13 +21,16 @@
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 cd "$repo"
+if_stale=0
+[ "${1:-}" = --if-stale ] && { if_stale=1; shift; }
 build=$(cd "${1:-build-mipsel}" && pwd)
 kabi=6.1.0-50-4kc-malta
 pkgs=(linux-image-$kabi busybox busybox-static mosquitto libdlt2 libsystemd0 libwrap0 libcap2 libgcrypt20
   libgpg-error0 liblz4-1 liblzma5 libzstd1 libnsl2 libtirpc3 libgssapi-krb5-2 libkrb5-3 libk5crypto3
   libcom-err2 libkrb5support0 libkeyutils1)
 cache=${BRIM_CACHE:-/var/cache/brimlib}/debs
-out=$build/router
+image=$build/router
+out=$build/router.new
 root=$out/root
 cross=mipsel-linux-gnu-
 t0=$SECONDS
@@ -32,6 +39,21 @@ say() { printf 'router-image: [%3d s] %s\n' $((SECONDS - t0)) "$*"; }
 [ -x "$build/brim_init" ] || { echo "router-image: $build/brim_init is not built" >&2; exit 1; }
 sysroot=$(sed -n 's/^BRIM_TARGET_SYSROOT:[A-Z]*=//p' "$build/CMakeCache.txt")
 [ -e "$sysroot/lib/ld.so.1" ] || { echo "router-image: no target sysroot in $sysroot (scripts/target-sysroot.sh)" >&2; exit 1; }
+
+exec 9>"$build/router.lock"
+flock 9
+# What the image is made of, newer than it: the repository's part, and the build's outputs (files
+# only: a reconfigure touches directories and generated files without changing what is installed).
+stale() {
+  [ -f "$image/size.txt" ] || return 0
+  [ -n "$(find image platform/bin platform/factory.store platform/web_brim scripts/router-image.sh ! -type d \
+    -newer "$image/size.txt" -print -quit)$(find "$build" \( -name CMakeFiles -o -path "$build/router*" \) -prune -o \
+    -type f \( -name '*.so' -o -name '*.so.*' -o -name brim_init -o -name apmib \) -newer "$image/size.txt" -print -quit)" ]
+}
+if [ $if_stale = 1 ] && ! stale; then
+  say "up to date: $image"
+  exit 0
+fi
 
 # Fetch what the cache lacks; the mipsel package lists are added once.
 mkdir -p "$cache"
@@ -145,4 +167,8 @@ unpacked=$(du -sb "$root" | cut -f1)
   echo "our part: libbrim.so + brim_init $ours bytes ($(awk -v a="$ours" -v b="$unpacked" 'BEGIN { printf "%.2f", 100 * a / b }')%" \
     "of the unpacked root), the vendor's stand-ins $stand bytes"
 } >"$out/size.txt"
-while read -r line; do say "$line"; done <"$out/size.txt"
+rm -rf "$build/router.old"
+[ ! -e "$image" ] || mv "$image" "$build/router.old"
+mv "$out" "$image"
+rm -rf "$build/router.old"
+while read -r line; do say "$line"; done <"$image/size.txt"

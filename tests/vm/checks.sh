@@ -5,7 +5,7 @@
 # requests in the sandbox on this machine's kernel.
 #
 #   bash tests/vm/checks.sh [ROUTER_BUILD [HOST_BUILD]]   (as root; defaults build-mipsel, build)
-# The image is ROUTER_BUILD's (scripts/router-image.sh), made first when it is missing.
+# The image is ROUTER_BUILD's (scripts/router-image.sh), made first when it is missing or stale.
 set -euo pipefail
 repo=$(cd "$(dirname "$(readlink -f "$0")")/../.." && pwd -P)
 cd "$repo"
@@ -36,7 +36,7 @@ field() { sed -n "s/.*\"$1\":[[:space:]]*\"\{0,1\}\([^\",}]*\).*/\1/p" <<<"$2"; 
 seconds() { awk -F';' '{ print ((($1 * 24) + $2) * 60 + $3) * 60 + $4 }' <<<"$1"; }
 in_isp_range() { [[ $1 =~ ^100\.64\.[0-3]\.[0-9]+$ ]]; }
 
-[ -f "$rb/router/size.txt" ] || bash scripts/router-image.sh "$rb"
+bash scripts/router-image.sh --if-stale "$rb"
 cp "$rb/router/size.txt" "$run/image.txt"
 say "booting the router"
 # The unit suite as laid out in its build: the shipped library one level up, the fuzz corpus at
