@@ -123,10 +123,7 @@ build_phase() {
 vm_phase() {
   local guest=$out/guest f
   [ -x "$vm_build/brim_init" ] || { echo "FAIL  no router build in $vm_build"; fails=$((fails + 1)); return; }
-  if [ ! -f "$vm_build/router/rootfs.cpio.gz" ]; then
-    say "router image"
-    bash scripts/router-image.sh "$vm_build" >"$out/router-image.log" 2>&1 || { cat "$out/router-image.log"; return 1; }
-  fi
+  bash scripts/router-image.sh --if-stale "$vm_build" >"$out/router-image.log" 2>&1 || { cat "$out/router-image.log"; return 1; }
   rm -rf "$guest"
   for f in rt nort; do
     cmp "$out/uclibc-rt/lib/ld-uClibc.so.0" "$out/uclibc-$f/lib/ld-uClibc.so.0"
