@@ -69,33 +69,19 @@ passed=$((passed + p)) failed=$((failed + f))
 
 # The WAN, through the status reply on the LAN side. The link time is written once a second by
 # the router's timer, which a busy guest may run late: wait for it to move on.
+poll() { local i; for i in $(seq "$1"); do "${@:2}" && return 0; sleep 0.5; done; return 1; }  # poll TRIES COMMAND...
+link_moved() { [ "$(seconds "$(field wan_link_time "$(ask router/status '{}')")")" -gt "$(seconds "$(field wan_link_time "$r1")")" ]; }
+wan_is() { [ "$(field wan_connected "$(ask router/status '{}')")" = "$1" ]; }
 r1=$(ask router/status '{}')
-link_counts() {
-  local i
-  for i in $(seq 20); do
-    sleep 0.5
-    r2=$(ask router/status '{}')
-    [ "$(seconds "$(field wan_link_time "$r2")")" -gt "$(seconds "$(field wan_link_time "$r1")")" ] && return 0
-  done
-  return 1
-}
 check "status: wan_ip $(field wan_ip "$r1") is the ISP's" in_isp_range "$(field wan_ip "$r1")"
 check "status: the gateway is the ISP's" test "$(field wan_gateway "$r1")" = 100.64.0.1
 check "status: the WAN is connected" test "$(field wan_connected "$r1")" = true
-check "status: the link time counts" link_counts
+check "status: the link time counts" poll 20 link_moved
 # A pulled cable: the driver sees no carrier within its link watchdog's period.
-wan_state() {
-  local i want=$1
-  for i in $(seq 20); do
-    [ "$(field wan_connected "$(ask router/status '{}')")" = "$want" ] && return 0
-    sleep 0.5
-  done
-  return 1
-}
 vm link "$dir" wan down
-check "the WAN cable pulled: status shows it disconnected" wan_state false
+check "the WAN cable pulled: status shows it disconnected" poll 20 wan_is false
 vm link "$dir" wan up
-check "the WAN cable back: connected again" wan_state true
+check "the WAN cable back: connected again" poll 20 wan_is true
 
 r=$(ask router/set_hostname '{"hostname":"brim-vm","wtime":"0","reserv":""}')
 check "a host name change is answered" test "$(field success "$r")" = true
