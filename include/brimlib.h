@@ -22,6 +22,22 @@
 extern "C" {
 #endif
 
+/* Caller buffers: the size each function below needs, terminator included. A buffer of exactly
+ * this size is enough whatever the input, and nothing is ever written or read past it. */
+#define BRIM_IPV4_TEXT_SIZE 16          /* getInAddr, getIfIp, getRealGateway, getLanIp, getLanNetmask */
+#define BRIM_MAC_TEXT_SIZE 18           /* getIfMac, arplookup */
+#define BRIM_WAN_LINKTIME_SIZE 11       /* getWanLinktime */
+#define BRIM_WAN_CONNECT_STATUS_SIZE 13 /* get_wan_connect_status */
+#define BRIM_WAN_CONNECT_MODE_SIZE 7    /* getWanConnectMode */
+#define BRIM_WAN_IFNAME_SIZE 20         /* getWanIfName */
+#define BRIM_MD5_TEXT_SIZE 34           /* Cal_file_md5 */
+#define BRIM_CREATE_TIME_SIZE 64        /* get_Create_Time */
+#define BRIM_TOKEN_SIZE 128             /* checkVar */
+#define BRIM_LEASE_IP_SIZE 16           /* getOneDhcpClient: ip, mac, lease, host */
+#define BRIM_LEASE_MAC_SIZE 20
+#define BRIM_LEASE_TIME_SIZE 10
+#define BRIM_LEASE_HOST_SIZE 64
+
 #if defined(__GNUC__)
 #define BRIM_API __attribute__((visibility("default")))
 #else
@@ -117,7 +133,7 @@ BRIM_API int getCmdVal(const char *cmd);
  * name that is not a plain interface name (1-15 of letters, digits, '.', '_', '-'; nothing is run
  * then), returns the channel last read for any interface (0 at first). */
 BRIM_API int getWirelessChannel(const char *ifname);
-/* Local date and time as "YYYY-MM-DD hh:mm:ss AM" (12-hour clock) copied into `buf` (64 bytes hold
+/* Local date and time as "YYYY-MM-DD hh:mm:ss AM" (12-hour clock) copied into `buf` (BRIM_CREATE_TIME_SIZE bytes hold
  * any line, 23 the date); returns `buf`, or NULL when date could not start (`buf` untouched). */
 BRIM_API char *get_Create_Time(char *buf);
 
@@ -200,7 +216,7 @@ BRIM_API void MD5Init(MD5_CTX *ctx);
 BRIM_API void MD5Update(MD5_CTX *ctx, const void *data, uint32_t len);
 /* Writes the 16-byte digest and wipes the context (MD5Init before reusing it). */
 BRIM_API void MD5Final(unsigned char digest[16], MD5_CTX *ctx);
-/* Writes the lower-case hex MD5 digest of the file at `path` into `out` (34 bytes at least),
+/* Writes the lower-case hex MD5 digest of the file at `path` into `out` (BRIM_MD5_TEXT_SIZE bytes),
  * through md5sum and /tmp/md5_sum (left in place). Always returns 0; the text is empty when the
  * file cannot be digested or the path is longer than 214 characters. Not reentrant. */
 BRIM_API int Cal_file_md5(const char *path, char *out);
@@ -218,7 +234,7 @@ BRIM_API extern int32_t vwlan_idx;
  * Returns apmib_update's result (0 on failure). */
 BRIM_API int apmib_update_web(int type);
 /* Write the configured LAN address / netmask (items 170 / 171) as dotted quad into `buf`
- * (16 bytes at least) and return `buf`. */
+ * (BRIM_IPV4_TEXT_SIZE bytes) and return `buf`. */
 BRIM_API char *getLanIp(char *buf);
 BRIM_API char *getLanNetmask(char *buf);
 
@@ -238,9 +254,9 @@ BRIM_API char *getLanNetmask(char *buf);
 BRIM_API int getOperationMode(void);
 BRIM_API int getDhcp(void);
 /* Writes "STATIC", "DHCP", "PPPOE", "PPTP", "L2TP" or "3G" for the WAN type (item 104) into
- * `buf` (7 bytes at least); any other type leaves `buf` exactly as it was. */
+ * `buf` (BRIM_WAN_CONNECT_MODE_SIZE bytes); any other type leaves `buf` exactly as it was. */
 BRIM_API void getWanConnectMode(char *buf);
-/* Writes the WAN interface name into `name` (20 bytes at least; pass it zeroed): "ppp0" for the
+/* Writes the WAN interface name into `name` (BRIM_WAN_IFNAME_SIZE bytes; pass it zeroed): "ppp0" for the
  * PPP types in every mode, else "wlan<item 193>-vxd" in mode 2, else "eth1". When item 104, 192
  * or 193 cannot be read, `name` is left untouched. */
 BRIM_API void getWanIfName(char *name);
@@ -316,13 +332,13 @@ BRIM_API void update_wps_configured(int clear_flag);
  * interface would be (never cut to a different name). Every call asks the kernel afresh. */
 
 /* After checking that `ifname` exists (SIOCGIFFLAGS; a down interface passes), writes into
- * `result` (16 bytes at least): IFADDR_IP / IFADDR_NETMASK the dotted-quad text; IFADDR_HWADDR the
+ * `result` (BRIM_IPV4_TEXT_SIZE bytes): IFADDR_IP / IFADDR_NETMASK the dotted-quad text; IFADDR_HWADDR the
  * 16-byte struct sockaddr record (family, then address bytes). Returns 1 when `result` was
  * written, 0 otherwise (no such interface, no address, other selector): `result` is then untouched. */
 BRIM_API int getInAddr(const char *ifname, int which, void *result);
-/* Dotted-quad IPv4 address of `ifname` into `ip` (16 bytes). 0 on success, -1 on failure. */
+/* Dotted-quad IPv4 address of `ifname` into `ip` (BRIM_IPV4_TEXT_SIZE bytes). 0 on success, -1 on failure. */
 BRIM_API int getIfIp(const char *ifname, char *ip);
-/* MAC of `ifname` as "%02X:%02X:%02X:%02X:%02X:%02X" (upper case) into `mac` (18 bytes).
+/* MAC of `ifname` as "%02X:%02X:%02X:%02X:%02X:%02X" (upper case) into `mac` (BRIM_MAC_TEXT_SIZE bytes).
  * 0 on success, -1 on failure. */
 BRIM_API int getIfMac(const char *ifname, char *mac);
 /* Address / netmask of the WAN interface (getWanIfName): a static buffer of the function's own,
@@ -355,8 +371,8 @@ typedef struct {
 } DhcpLeaseRecord;
 /* Consumes one record at *cursor (advancing it and *left by 92). Returns -1 when fewer than 92
  * bytes are left (nothing consumed or written), 0 for an unused record (nothing written), 1 after
- * writing `ip` (16 bytes), `mac` (20 bytes, "%02X:..."), `lease` (10 bytes: "MM_Always" or the
- * seconds, cut to 9 digits) and `host` (64 bytes: at most the 56-byte name field, or "Unknown"). */
+ * writing `ip`, `mac` ("%02X:..."), `lease` ("MM_Always" or the seconds, cut to 9 digits) and
+ * `host` (buffers of the BRIM_LEASE_*_SIZE bytes; the host at most the 56-byte name field, or "Unknown"). */
 BRIM_API int getOneDhcpClient(char **cursor, uint32_t *left, char *ip, char *mac, char *lease, char *host);
 
 /* Traffic counters of one interface, as getStats fills them from /proc/net/dev: 120 bytes, no
@@ -395,7 +411,7 @@ typedef struct NetDevStats {
  * (after "Warning: cannot open /proc/net/dev\n" on stdout). */
 BRIM_API int getStats(const char *ifname, NetDevStats *stats);
 /* The lower-case MAC text the ARP table holds for `ip` (exact dotted-quad text) into `mac`
- * (18 bytes): "00:00:00:00:00:00" when there is no entry (or its address does not fit 17
+ * (BRIM_MAC_TEXT_SIZE bytes): "00:00:00:00:00:00" when there is no entry (or its address does not fit 17
  * characters), "" when /proc/net/arp cannot be opened. */
 BRIM_API void arplookup(const char *ip, char *mac);
 /* Gateway (network byte order) of the first route of `ifname` that is up and goes through a
@@ -406,7 +422,7 @@ BRIM_API int getDefaultRoute(const char *ifname, uint32_t *gateway);
 /* Dotted-quad gateway of the WAN interface (getWanIfName) in inet_ntoa's static buffer,
  * overwritten by the next inet_ntoa; "0.0.0.0" when there is none or the table cannot be read. */
 BRIM_API const char *getWanGateway(void);
-/* Gateway of the first up default route as dotted quad into `gw` (16 bytes); "" when that route
+/* Gateway of the first up default route as dotted quad into `gw` (BRIM_IPV4_TEXT_SIZE bytes); "" when that route
  * has no gateway, when there is no up default route or the table cannot be opened. A routing
  * line that cannot be read stops the search and leaves `gw` as it was. */
 BRIM_API void getRealGateway(char *gw);
@@ -443,12 +459,13 @@ BRIM_API int get_wan_link_status(const char *ifname);
 BRIM_API int checkEthStatus(void);
 BRIM_API int checkWanStatus(void);
 /* How long the WAN has been up, from the seconds in /var/wanconnect, as "days;hours;minutes;
- * seconds" ("1;0;0;0" for 86400) into `buf`: 16 bytes hold any time, 11 any under 10 days.
+ * seconds" ("1;0;0;0" for 86400) into `buf` (BRIM_WAN_LINKTIME_SIZE bytes): exact below 10 days;
+ * from 10 days on the text stays at "9;23;59;59", the longest that fits.
  * "0;0;0;0" when the WAN is down (mode 0: "eth1" link state exactly 0; mode 2: either repeater
  * connected; other modes: always down). When the file cannot be opened, prints "open file
  * error\n" on stdout and leaves `buf` untouched. */
 BRIM_API void getWanLinktime(char *buf);
-/* "connected" when checkWanStatus() is 1, else "disconnected", into `buf` (13 bytes). */
+/* "connected" when checkWanStatus() is 1, else "disconnected", into `buf` (BRIM_WAN_CONNECT_STATUS_SIZE bytes). */
 BRIM_API void get_wan_connect_status(char *buf);
 /* @@net@@ */
 
@@ -618,7 +635,7 @@ BRIM_API int splitString2Arr_v2(const char *src, char *dst, int rows, int row_si
 /* Writes the `count` bytes of `bin` as lower-case hex pairs into `out`, which must hold
  * 2 * count + 1 bytes; exactly that many are written. A count of 0 or less gives "". */
 BRIM_API void convert_bin_to_str(const unsigned char *bin, int count, char *out);
-/* Copies token `n` (1 to 4) of the ';'-separated `src` into `out` (128 bytes are enough; only the
+/* Copies token `n` (1 to 4) of the ';'-separated `src` into `out` (BRIM_TOKEN_SIZE bytes are enough; only the
  * token and its terminator are written). Separators work as in strtok: runs count as one, leading
  * and trailing ones make no token. An empty or null source, one of 128 characters or more, n
  * outside 1..4 or too few tokens give "". Always returns 0. Tokenises with strtok_r, so it keeps

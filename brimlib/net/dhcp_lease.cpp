@@ -32,19 +32,19 @@ extern "C" int getOneDhcpClient(char **cursor, uint32_t *left, char *ip, char *m
 
   struct in_addr addr;
   addr.s_addr = rec.yiaddr;
-  if (inet_ntop(AF_INET, &addr, ip, INET_ADDRSTRLEN) == nullptr) ip[0] = '\0';
-  std::snprintf(mac, 20, "%02X:%02X:%02X:%02X:%02X:%02X", rec.chaddr[0], rec.chaddr[1], rec.chaddr[2],
+  if (inet_ntop(AF_INET, &addr, ip, BRIM_LEASE_IP_SIZE) == nullptr) ip[0] = '\0';
+  std::snprintf(mac, BRIM_LEASE_MAC_SIZE, "%02X:%02X:%02X:%02X:%02X:%02X", rec.chaddr[0], rec.chaddr[1], rec.chaddr[2],
                 rec.chaddr[3], rec.chaddr[4], rec.chaddr[5]);
   if (rec.expires == 0xFFFFFFFFu)
-    std::snprintf(lease, 10, "MM_Always");
+    std::snprintf(lease, BRIM_LEASE_TIME_SIZE, "MM_Always");
   else {
     // Ten-digit lease times do not fit the caller's field: they are cut to the first nine.
     char digits[24];
     std::snprintf(digits, sizeof digits, "%lu", static_cast<unsigned long>(ntohl(rec.expires)));
-    std::snprintf(lease, 10, "%.9s", digits);
+    std::snprintf(lease, BRIM_LEASE_TIME_SIZE, "%.9s", digits);
   }
 
-  std::memset(host, 0, 64);
+  std::memset(host, 0, BRIM_LEASE_HOST_SIZE);
   // Only the length field's own 12 bytes are read; a length beyond the name field copies the
   // field, and a negative one counts as no name.
   int32_t n = brim::leading_int(std::string_view(rec.hostname_len, sizeof rec.hostname_len));

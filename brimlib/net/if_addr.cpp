@@ -47,7 +47,7 @@ void write_dotted_quad(const struct sockaddr &sa, char *out) {
 
 void write_mac(const struct sockaddr &hw, char *out) {
   const auto *b = reinterpret_cast<const unsigned char *>(hw.sa_data);
-  std::snprintf(out, 18, "%02X:%02X:%02X:%02X:%02X:%02X", b[0], b[1], b[2], b[3], b[4], b[5]);
+  std::snprintf(out, BRIM_MAC_TEXT_SIZE, "%02X:%02X:%02X:%02X:%02X:%02X", b[0], b[1], b[2], b[3], b[4], b[5]);
 }
 
 void wan_if_name(char (&name)[32]) {

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -16,9 +17,10 @@
 #include "brimlib/common/unique_fd.h"
 #include "brimlib/net/system_facts.h"
 #include "brimlib/config/item_ids.h"
+#include "brimlib/config/store_read.h"
 
 // The driver reads exactly four pointer-width words.
-static_assert(sizeof(DevPrivateArgs) == 4 * sizeof(void *));
+static_assert(sizeof(DevPrivateArgs) == 4 * sizeof(void *) && offsetof(DevPrivateArgs, link_state) == 3 * sizeof(void *));
 static_assert(sizeof(uintptr_t) == sizeof(void *));
 
 namespace {
@@ -29,12 +31,6 @@ constexpr const char kWanConnectTime[] = "/var/wanconnect";
 constexpr const char kRepeater0[] = "wlan0-vxd";
 constexpr const char kRepeater1[] = "wlan1-vxd";
 constexpr unsigned long kDevPrivate = 0x89F0;  // SIOCDEVPRIVATE
-
-int read_item(int id, int32_t fallback) {
-  int32_t v = fallback;
-  if (!apmib_get(id, &v)) v = fallback;
-  return v;
-}
 
 // The connection table shared by both tests, once the link is known.
 int connected_by_type(int wan_type, bool link) {
@@ -105,21 +101,21 @@ int get_wan_link_status(const char *ifname) {
 }
 
 int checkEthStatus(void) {
-  int mode = read_item(MIB_OP_MODE, 0);
-  int wan_type = read_item(MIB_WAN_DHCP, 2);
+  int mode = brim::read_int(MIB_OP_MODE, 0);
+  int wan_type = brim::read_int(MIB_WAN_DHCP, 2);
   if (mode != OPMODE_GATEWAY) return isDhcpClientExist() == 1 ? 1 : 0;
   bool link = wired_link();  // asked first, whatever the type then says
   return connected_by_type(wan_type, link);
 }
 
 int checkWanStatus(void) {
-  int mode = read_item(MIB_OP_MODE, 0);
-  int wan_type = read_item(MIB_WAN_DHCP, 2);
+  int mode = brim::read_int(MIB_OP_MODE, 0);
+  int wan_type = brim::read_int(MIB_WAN_DHCP, 2);
   bool link;
   if (mode == OPMODE_GATEWAY) {
     link = wired_link();
   } else if (mode == OPMODE_WIRELESS_WAN) {
-    link = getRepeaterStatus(repeater_of(read_item(MIB_WISP_WAN_ID, 0))) == 1;
+    link = getRepeaterStatus(repeater_of(brim::read_int(MIB_WISP_WAN_ID, 0))) == 1;
   } else {
     return 0;
   }
@@ -128,7 +124,7 @@ int checkWanStatus(void) {
 
 void getWanLinktime(char *buf) {
   if (buf == nullptr) return;
-  int mode = read_item(MIB_OP_MODE, 0);
+  int mode = brim::read_int(MIB_OP_MODE, 0);
   bool up = false;
   if (mode == OPMODE_GATEWAY) {
     up = get_wan_link_status(kWanPort) == 0;
@@ -148,8 +144,10 @@ void getWanLinktime(char *buf) {
   char text[32];
   size_t n = std::fread(text, 1, sizeof text - 1, f.get());
   auto seconds = static_cast<uint32_t>(brim::leading_int(std::string_view(text, n)));
-  // Whole days lead, as in the uptime text: 86400 s reads 1;0;0;0. At most 15 bytes.
-  brim::format_uptime(seconds, buf, 16);
+  // Whole days lead, as in the uptime text: 86400 s reads 1;0;0;0. Callers' buffers hold 11
+  // bytes, so from 10 days on the text stays at the longest that fits, never past it.
+  constexpr uint32_t kLongestShown = 10 * 86400 - 1;
+  brim::format_uptime(seconds < kLongestShown ? seconds : kLongestShown, buf, BRIM_WAN_LINKTIME_SIZE);
 }
 
 void get_wan_connect_status(char *buf) {

@@ -68,8 +68,9 @@ int getCmdResult(const char *cmd, char *buf, int size) {
   Pipe p(cmd);
   if (!p) return -1;
   (void)read_line(buf, size, p.get());
-  cut_line_end(buf);
+  // Terminated first: with no output the buffer holds the caller's bytes, maybe unterminated.
   buf[size - 1] = '\0';
+  cut_line_end(buf);
   return 0;
 }
 

@@ -180,7 +180,7 @@ TEST_F(WanState, LinkTimeCountsWholeDays) {
     int32_t link;
     const char *text, *want;
   } rows[] = {
-      {0, "3661\n", "0;1;1;1"}, {0, "90061 seconds\n", "1;1;1;1"}, {0, "-1\n", "49710;6;28;15"},  // taken as unsigned
+      {0, "3661\n", "0;1;1;1"}, {0, "90061 seconds\n", "1;1;1;1"}, {0, "-1\n", "9;23;59;59"},  // taken as unsigned: past 10 days
       {0, "", "0;0;0;0"}, {0, "junk", "0;0;0;0"},
       {1, "3661\n", "0;0;0;0"}, {-1, "3661\n", "0;0;0;0"},  // link state 1 counts for the status, not for the time
   };
