@@ -8,6 +8,7 @@
 #include "brimlib.h"
 #include "init/boot_text.h"
 #include "brimlib/config/item_ids.h"
+#include "brimlib/config/store_read.h"
 
 namespace {
 
@@ -20,10 +21,8 @@ constexpr const char *kHostSuffix2 = "setup";
 void run(const char *cmd) { BrimSystem(cmd, 0); }
 
 void set_password() {
-  char password[128];
-  std::memset(password, 0, sizeof password);
-  apmib_get(MIB_SUPER_PASSWORD, password);
-  password[sizeof password - 1] = '\0';
+  char password[128] = {};
+  brim::read_text(MIB_SUPER_PASSWORD, password, sizeof password);
   if (password[0] == '\0') std::memcpy(password, kDefaultPassword, std::strlen(kDefaultPassword) + 1);
 
   // Room for the longest password with every character quoted, so none is ever cut.
@@ -48,10 +47,8 @@ void set_password() {
 extern "C" {
 
 void setLanguage(void) {
-  char lang[8];
-  std::memset(lang, 0, sizeof lang);
-  apmib_get(MIB_WEB_LANGUAGE, lang);
-  lang[sizeof lang - 1] = '\0';
+  char lang[8] = {};
+  brim::read_text(MIB_WEB_LANGUAGE, lang, sizeof lang);
   run("mkdir /var/js 1>/dev/null 2>&1");
   const char *code = brim::language_code(lang);
   run("rm -rf /var/js/language* 1>/dev/null 2>&1");
@@ -69,8 +66,7 @@ void setHosts(void) {
   std::memset(host, 0, sizeof host);
   std::memset(cmd, 0, sizeof cmd);
   std::memset(lan, 0, sizeof lan);
-  apmib_get(MIB_HOST_NAME, host);
-  host[sizeof host - 1] = '\0';
+  brim::read_text(MIB_HOST_NAME, host, sizeof host);
   getLanIp(lan);
   run("echo >/etc/hosts");
   if (host[0] != '\0' && !brim::valid_host_name(host)) {
@@ -91,9 +87,7 @@ int initbrim(void) {
   run("echo '0' > /tmp/update_flag");
   if (f_file_exist("/mnt/plugin_version")) run("cp -f /mnt/plugin_version /var/plugin_version");
 
-  int32_t wanlink = 0;
-  apmib_get(MIB_WAN_LINK_MARK, &wanlink);
-  run(wanlink == 1 ? "echo > /tmp/wanlink" : "rm -rf /tmp/wanlink 2> /dev/null");
+  run(brim::read_int(MIB_WAN_LINK_MARK) == 1 ? "echo > /tmp/wanlink" : "rm -rf /tmp/wanlink 2> /dev/null");
 
   setHosts();
   run("killall vz_broker 2> /dev/null");
@@ -106,8 +100,7 @@ int initbrim(void) {
 
   set_password();
 
-  int32_t telnet = 0;
-  apmib_get(MIB_TELNET_ENABLED, &telnet);
+  int32_t telnet = brim::read_int(MIB_TELNET_ENABLED);
   run("killall telnetd 2> /dev/null");
   if (telnet == 1) run("telnetd &");
   return 0;

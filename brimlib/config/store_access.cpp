@@ -1,11 +1,41 @@
-// The library's own calls on the configuration store: commit with export, LAN address readers,
-// and the wireless selection that the store resolves wireless items against.
+// The library's own calls on the configuration store: every read (through scratch of any item's
+// size), commit with export, LAN address readers, and the wireless selection that the store
+// resolves wireless items against.
 #include <arpa/inet.h>
 #include <cstring>
 #include <netinet/in.h>
 
 #include "brimlib.h"
 #include "brimlib/config/item_ids.h"
+#include "brimlib/config/store_read.h"
+
+namespace brim {
+
+bool read_item(int id, void *out, size_t cap) {
+  alignas(8) unsigned char scratch[kItemScratch];
+  std::memset(scratch, 0, sizeof scratch);
+  if (out == nullptr || !apmib_get(id, scratch)) return false;
+  std::memcpy(out, scratch, cap < sizeof scratch ? cap : sizeof scratch);
+  return true;
+}
+
+bool read_text(int id, char *out, size_t cap) {
+  char scratch[kItemScratch];
+  std::memset(scratch, 0, sizeof scratch);
+  if (out == nullptr || cap == 0 || !apmib_get(id, scratch)) return false;
+  size_t n = ::strnlen(scratch, cap - 1 < sizeof scratch - 1 ? cap - 1 : sizeof scratch - 1);
+  std::memcpy(out, scratch, n);
+  out[n] = '\0';
+  return true;
+}
+
+int32_t read_int(int id, int32_t fallback) {
+  int32_t v = fallback;
+  read_item(id, &v, sizeof v);
+  return v;
+}
+
+}  // namespace brim
 
 extern "C" {
 
@@ -26,7 +56,7 @@ namespace {
 char *address_item_text(int id, char *buf) {
   struct in_addr a;
   a.s_addr = 0;
-  apmib_get(id, &a);
+  brim::read_item(id, &a, sizeof a);
   // Copied out of inet_ntoa's own buffer at once; the longest dotted quad is 15 characters.
   std::strncpy(buf, ::inet_ntoa(a), 15);
   buf[15] = '\0';

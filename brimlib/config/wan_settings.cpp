@@ -5,6 +5,7 @@
 
 #include "brimlib.h"
 #include "brimlib/config/item_ids.h"
+#include "brimlib/config/store_read.h"
 
 namespace {
 
@@ -25,23 +26,17 @@ bool carried_over_ppp(int type) {
   return type == WAN_PPPOE || type == WAN_PPTP || type == WAN_L2TP || type == WAN_3G;
 }
 
-int read_int(int id) {
-  int32_t v = 0;
-  apmib_get(id, &v);
-  return v;
-}
-
 }  // namespace
 
 extern "C" {
 
-int getOperationMode(void) { return read_int(MIB_OP_MODE); }
+int getOperationMode(void) { return brim::read_int(MIB_OP_MODE); }
 
-int getDhcp(void) { return read_int(MIB_DHCP); }
+int getDhcp(void) { return brim::read_int(MIB_DHCP); }
 
 void getWanConnectMode(char *buf) {
   if (buf == nullptr) return;
-  const char *text = wan_type_text(read_int(MIB_WAN_DHCP));
+  const char *text = wan_type_text(brim::read_int(MIB_WAN_DHCP));
   if (text != nullptr) std::memcpy(buf, text, std::strlen(text) + 1);
 }
 
@@ -49,15 +44,15 @@ void getWanIfName(char *name) {
   if (name == nullptr) return;
   int32_t type = 0, mode = 0, wisp = 0;
   // Each failed read leaves the caller's (zeroed) buffer as it was: "no WAN interface known".
-  if (!apmib_get(MIB_WAN_DHCP, &type)) return;
-  if (!apmib_get(MIB_OP_MODE, &mode)) return;
-  if (!apmib_get(MIB_WISP_WAN_ID, &wisp)) return;
+  if (!brim::read_item(MIB_WAN_DHCP, &type, sizeof type)) return;
+  if (!brim::read_item(MIB_OP_MODE, &mode, sizeof mode)) return;
+  if (!brim::read_item(MIB_WISP_WAN_ID, &wisp, sizeof wisp)) return;
   // A PPP link carries the WAN whatever the mode, so it is tested first.
   if (carried_over_ppp(type)) {
     std::memcpy(name, "ppp0", 5);
   } else if (mode == OPMODE_WIRELESS_WAN) {
-    // "wlan" + an int32 with sign + "-vxd" fits the documented 20 bytes.
-    std::snprintf(name, 20, "wlan%d-vxd", static_cast<int>(wisp));
+    // "wlan" + an int32 with sign + "-vxd" fits.
+    std::snprintf(name, BRIM_WAN_IFNAME_SIZE, "wlan%d-vxd", static_cast<int>(wisp));
   } else {
     std::memcpy(name, "eth1", 5);
   }

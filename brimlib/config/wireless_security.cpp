@@ -6,15 +6,9 @@
 
 #include "brimlib.h"
 #include "brimlib/config/item_ids.h"
+#include "brimlib/config/store_read.h"
 
 namespace {
-
-// A value the store cannot supply counts as 0.
-int32_t item_int(int id) {
-  int32_t v = 0;
-  apmib_get(id, &v);
-  return v;
-}
 
 template <size_t N>
 char *put_token(char (&buf)[N], const char *token) {
@@ -26,10 +20,10 @@ char *put_token(char (&buf)[N], const char *token) {
 
 constexpr int32_t kEncryptWep = 1, kEncryptWpa = 2, kEncryptWpa2 = 4, kEncryptMixed = 6;
 
-const char *wpa_cipher() { return item_int(MIB_WLAN_WPA_CIPHER_SUITE) == 1 ? "TKIP" : "AES"; }
+const char *wpa_cipher() { return brim::read_int(MIB_WLAN_WPA_CIPHER_SUITE) == 1 ? "TKIP" : "AES"; }
 
 const char *wpa2_cipher() {
-  switch (item_int(MIB_WLAN_WPA2_CIPHER_SUITE)) {
+  switch (brim::read_int(MIB_WLAN_WPA2_CIPHER_SUITE)) {
     case 1: return "TKIP";
     case 2: return "AES";
     default: return "TKIPAES";
@@ -37,8 +31,8 @@ const char *wpa2_cipher() {
 }
 
 const char *mixed_cipher() {
-  int32_t wpa = item_int(MIB_WLAN_WPA_CIPHER_SUITE);
-  int32_t wpa2 = item_int(MIB_WLAN_WPA2_CIPHER_SUITE);
+  int32_t wpa = brim::read_int(MIB_WLAN_WPA_CIPHER_SUITE);
+  int32_t wpa2 = brim::read_int(MIB_WLAN_WPA2_CIPHER_SUITE);
   if (wpa == 1 && wpa2 == 1) return "TKIP";
   if (wpa == 2 && wpa2 == 2) return "AES";
   return "TKIPAES";
@@ -63,16 +57,16 @@ const char *wpa_family_auth(int32_t mode) {
   }
 }
 
-const char *wep_auth_token() { return item_int(MIB_WLAN_AUTH_TYPE) == 0 ? "OPEN" : "SHARED"; }
+const char *wep_auth_token() { return brim::read_int(MIB_WLAN_AUTH_TYPE) == 0 ? "OPEN" : "SHARED"; }
 
 // WEP key of the default index as text: hex digits of the raw bytes, or the bytes themselves up
 // to the first zero byte. `text` holds the longest form, 26 digits and the terminator.
 void wep_key_text(char (&text)[27]) {
   unsigned char raw[32] = {};
   std::memset(text, 0, sizeof text);
-  int32_t length = item_int(MIB_WLAN_WEP);
-  int32_t format = item_int(MIB_WLAN_WEP_KEY_TYPE);
-  int32_t index = item_int(MIB_WLAN_WEP_DEFAULT_KEY);
+  int32_t length = brim::read_int(MIB_WLAN_WEP);
+  int32_t format = brim::read_int(MIB_WLAN_WEP_KEY_TYPE);
+  int32_t index = brim::read_int(MIB_WLAN_WEP_DEFAULT_KEY);
   int first_item;
   int key_bytes;
   if (length == 1) {
@@ -84,7 +78,7 @@ void wep_key_text(char (&text)[27]) {
   } else {
     return;
   }
-  if (index >= 0 && index <= 3) apmib_get(first_item + index, raw);
+  if (index >= 0 && index <= 3) brim::read_item(first_item + index, raw, sizeof raw);
   if (format == 1) {
     convert_bin_to_str(raw, key_bytes, text);
   } else {
@@ -99,12 +93,12 @@ extern "C" {
 
 int getWirelessOnOff(const char *ifname) {
   SetWlan_idx(ifname);
-  return item_int(MIB_WLAN_WLAN_DISABLED);
+  return brim::read_int(MIB_WLAN_WLAN_DISABLED);
 }
 
 int getWirelessMode(const char *ifname) {
   SetWlan_idx(ifname);
-  switch (int32_t band = item_int(MIB_WLAN_BAND)) {
+  switch (int32_t band = brim::read_int(MIB_WLAN_BAND)) {
     case 1: return 1;
     case 2: return 4;
     case 3: return 0;
@@ -120,15 +114,13 @@ int getWirelessMode(const char *ifname) {
 char *getWirelessKey(const char *ifname) {
   static char key[100];
   SetWlan_idx(ifname);
-  switch (item_int(MIB_WLAN_ENCRYPT)) {
+  switch (brim::read_int(MIB_WLAN_ENCRYPT)) {
     case kEncryptWpa:
     case kEncryptWpa2:
     case kEncryptMixed: {
-      // Read into room for the largest value any item may hold, so the store can never write
-      // past the result buffer; a failed read gives "" rather than the previous key.
-      char psk[256] = {};
-      apmib_get(MIB_WLAN_WPA_PSK, psk);
-      psk[sizeof psk - 1] = '\0';
+      // A failed read gives "" rather than the previous key.
+      char psk[sizeof key] = {};
+      brim::read_text(MIB_WLAN_WPA_PSK, psk, sizeof psk);
       return put_token(key, psk);
     }
     case kEncryptWep: {
@@ -144,8 +136,8 @@ char *getWirelessKey(const char *ifname) {
 char *getEncrypType(const char *ifname) {
   static char token[8];
   SetWlan_idx(ifname);
-  int32_t mode = item_int(MIB_WLAN_ENCRYPT);
-  if (mode == kEncryptWep) return put_token(token, item_int(MIB_WLAN_WEP) == 1 ? "WEP64" : "WEP128");
+  int32_t mode = brim::read_int(MIB_WLAN_ENCRYPT);
+  if (mode == kEncryptWep) return put_token(token, brim::read_int(MIB_WLAN_WEP) == 1 ? "WEP64" : "WEP128");
   const char *cipher = wpa_family_cipher(mode);
   return put_token(token, cipher ? cipher : "NONE");
 }
@@ -153,7 +145,7 @@ char *getEncrypType(const char *ifname) {
 char *getAuthMode(const char *ifname) {
   static char token[16];
   SetWlan_idx(ifname);
-  int32_t mode = item_int(MIB_WLAN_ENCRYPT);
+  int32_t mode = brim::read_int(MIB_WLAN_ENCRYPT);
   if (mode == kEncryptWep) return put_token(token, wep_auth_token());
   const char *auth = wpa_family_auth(mode);
   return put_token(token, auth ? auth : "NONE");
@@ -162,7 +154,7 @@ char *getAuthMode(const char *ifname) {
 char *getRptEncrypType(const char *ifname) {
   static char token[8];
   SetWlan_idx(ifname);
-  int32_t mode = item_int(MIB_WLAN_ENCRYPT);
+  int32_t mode = brim::read_int(MIB_WLAN_ENCRYPT);
   if (mode == kEncryptWep) return put_token(token, wep_auth_token());
   const char *cipher = wpa_family_cipher(mode);
   return put_token(token, cipher ? cipher : "NONE");
@@ -171,7 +163,7 @@ char *getRptEncrypType(const char *ifname) {
 char *getRptAuthMode(const char *ifname) {
   static char token[16];
   SetWlan_idx(ifname);
-  int32_t mode = item_int(MIB_WLAN_ENCRYPT);
+  int32_t mode = brim::read_int(MIB_WLAN_ENCRYPT);
   if (mode == kEncryptWep) return put_token(token, "WEP");
   const char *auth = wpa_family_auth(mode);
   return put_token(token, auth ? auth : "NONE");

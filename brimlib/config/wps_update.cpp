@@ -4,6 +4,7 @@
 
 #include "brimlib.h"
 #include "brimlib/config/item_ids.h"
+#include "brimlib/config/store_read.h"
 
 extern "C" {
 WpsConfigInfo wps_config_info;
@@ -88,9 +89,7 @@ bool wpa_unchanged(const WpsConfigInfo &was, const WpsConfigInfo &now) {
 // count as configured from now on.
 void mark_configured() {
   set_int(MIB_WLAN_WSC_CONFIGBYEXTREG, 0);
-  int32_t configured = 0;
-  apmib_get(MIB_WLAN_WSC_CONFIGURED, &configured);
-  if (configured != 0) return;
+  if (brim::read_int(MIB_WLAN_WSC_CONFIGURED) != 0) return;
   set_int(MIB_WLAN_WSC_CONFIGURED, 1);
   const int32_t radio = wlan_idx;
   if (radio != 0 && radio != 1) return;

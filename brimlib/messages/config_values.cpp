@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 
 #include "brimlib.h"
+#include "brimlib/config/store_read.h"
 
 namespace {
 
@@ -24,11 +25,9 @@ int getCfgArrayIP(cJSON *object, int32_t count, const char *const *names, const 
   if (!walkable(count, names, ids)) return 0;
   for (int32_t i = 0; i < count; ++i) {
     // Cleared before each read, so an unreadable item shows 0.0.0.0, not its neighbour's address.
-    unsigned char raw[32];
-    std::memset(raw, 0, sizeof raw);
-    apmib_get(ids[i], raw);
     struct in_addr a;
-    std::memcpy(&a, raw, sizeof a);
+    a.s_addr = 0;
+    brim::read_item(ids[i], &a, sizeof a);
     char text[32];
     std::memset(text, 0, sizeof text);
     std::strncpy(text, ::inet_ntoa(a), sizeof text - 1);
@@ -41,10 +40,8 @@ int getCfgArrayStr(cJSON *object, int32_t count, const char *const *names, const
   if (!walkable(count, names, ids)) return 0;
   for (int32_t i = 0; i < count; ++i) {
     // Cleared before each read, so an unreadable item shows "", not its neighbour's text.
-    char text[500];
-    std::memset(text, 0, sizeof text);
-    apmib_get(ids[i], text);
-    text[sizeof text - 1] = '\0';
+    char text[brim::kItemScratch] = {};
+    brim::read_text(ids[i], text, sizeof text);
     add_member(object, names[i], cJSON_CreateString(text));
   }
   return 0;
@@ -55,7 +52,7 @@ int getCfgArrayInt(cJSON *object, int32_t count, const char *const *names, const
   // Set once: an unreadable item repeats the value read before it.
   int32_t value = 0;
   for (int32_t i = 0; i < count; ++i) {
-    apmib_get(ids[i], &value);
+    brim::read_item(ids[i], &value, sizeof value);
     add_member(object, names[i], cJSON_CreateNumber(value));
   }
   return 0;

@@ -13,25 +13,12 @@
 
 #include "brimlib.h"
 #include "brimlib/common/ifname.h"
+#include "brimlib/config/item_ids.h"
+#include "brimlib/config/store_read.h"
 
 namespace {
 
-constexpr int kItemWlanDisabled = 22;
-constexpr int kItemWanGateway = 103;
-constexpr int kItemWanType = 104;
-constexpr int kItemOpMode = 192;
-constexpr int kItemWispWanRadio = 193;
-constexpr int kItemRepeaterOn0 = 250;
-constexpr int kItemRepeaterOn1 = 252;
-
 using Line = char[128];
-
-// Integer items start at 0, so a failed read counts as 0.
-int32_t read_int(int id) {
-  int32_t v = 0;
-  apmib_get(id, &v);
-  return v;
-}
 
 // Formats a command line; false when it would not fit (it is then not run rather than run cut).
 __attribute__((format(printf, 2, 0))) bool format_line(Line &line, const char *fmt, va_list ap) {
@@ -65,7 +52,7 @@ void enabled_vap(const char *radio, int n, char (&out)[16]) {
   char vap[16];
   std::snprintf(vap, sizeof vap, "%s-va%d", radio, n);
   SetWlan_idx(vap);
-  if (read_int(kItemWlanDisabled) == 0)
+  if (brim::read_int(MIB_WLAN_WLAN_DISABLED) == 0)
     std::memcpy(out, vap, sizeof out);
   else
     out[0] = '\0';
@@ -93,7 +80,7 @@ void bridge_list(int32_t op_mode, int32_t wan_radio, const char *radio, const ch
 void repair_wireless_wan(int32_t wan_type, int32_t wan_radio, std::string_view radio) {
   if (wan_type == WAN_STATIC) {
     uint32_t gw = 0;
-    apmib_get(kItemWanGateway, &gw);
+    brim::read_item(MIB_WAN_DEFAULT_GATEWAY, &gw, sizeof gw);
     if (gw == 0) return;
     struct in_addr a;
     a.s_addr = gw;
@@ -117,8 +104,8 @@ void repair_wireless_wan(int32_t wan_type, int32_t wan_radio, std::string_view r
 extern "C" void takeEffectWlan(const char *name, int restart) {
   if (!brim::is_plain_ifname(name)) return;  // never on a command line, never selected
 
-  int32_t op_mode = read_int(kItemOpMode);
-  int32_t wan_type = read_int(kItemWanType);
+  int32_t op_mode = brim::read_int(MIB_OP_MODE);
+  int32_t wan_type = brim::read_int(MIB_WAN_DHCP);
 
   // Reload and cycle: a virtual interface goes down before its radio and up after it.
   char radio[6];
@@ -137,7 +124,7 @@ extern "C" void takeEffectWlan(const char *name, int restart) {
   enabled_vap(radio, 1, vap1);
 
   if (restart) {
-    int32_t wan_radio = op_mode == OPMODE_WIRELESS_WAN ? read_int(kItemWispWanRadio) : 0;
+    int32_t wan_radio = op_mode == OPMODE_WIRELESS_WAN ? brim::read_int(MIB_WISP_WAN_ID) : 0;
     char list[128];
     bridge_list(op_mode, wan_radio, radio, vap0, vap1, list);
     std::printf("=br_if=[%s]=\n", list);
@@ -154,9 +141,9 @@ extern "C" void takeEffectWlan(const char *name, int restart) {
 
   // A disabled interface ends down even though it was just brought up.
   SetWlan_idx(name);
-  if (read_int(kItemWlanDisabled) == 1) run_system("ifconfig %s up down 2> /dev/null", name);
+  if (brim::read_int(MIB_WLAN_WLAN_DISABLED) == 1) run_system("ifconfig %s up down 2> /dev/null", name);
 
   std::string_view n(name);
-  int repeater_item = n == "wlan0" ? kItemRepeaterOn0 : n == "wlan1" ? kItemRepeaterOn1 : 0;
-  if (repeater_item != 0 && read_int(repeater_item) == 0) run_system("ifconfig %s-vxd down 2> /dev/null", name);
+  int repeater_item = n == "wlan0" ? MIB_REPEATER_ENABLED1 : n == "wlan1" ? MIB_REPEATER_ENABLED2 : 0;
+  if (repeater_item != 0 && brim::read_int(repeater_item) == 0) run_system("ifconfig %s-vxd down 2> /dev/null", name);
 }

@@ -36,6 +36,18 @@ TEST(CfgArray, AddressesTextsAndIntegersAreAppendedAsMembers) {
   EXPECT_EQ(print(o), R"({"mode":"old","bad_first":0,"mode":2,"wisp":2,"dhcp":-5})");
   cJSON_Delete(o);
 
+  // A handler's table naming a 128-byte text item for an address or an integer: each reader takes
+  // what its type holds, and nothing past its own buffer (checked under ASan).
+  const std::string longest(127, 'a');
+  ASSERT_TRUE(store.load("CLOUD_ADDRESSES = \"" + longest + "\"\n"));
+  const char *text_name[] = {"t"};
+  const int32_t text_id[] = {30001};
+  o = cJSON_CreateObject();
+  EXPECT_EQ(getCfgArrayIP(o, 1, text_name, text_id) | getCfgArrayInt(o, 1, text_name, text_id) |
+            getCfgArrayStr(o, 1, text_name, text_id), 0);
+  EXPECT_EQ(print(o), R"({"t":"97.97.97.97","t":1633771873,"t":")" + longest + "\"}");
+  cJSON_Delete(o);
+
   o = cJSON_CreateObject();
   for (int32_t count : {0, -1, -2147483647 - 1})
     EXPECT_EQ(getCfgArrayIP(o, count, int_names, int_ids) | getCfgArrayStr(o, count, int_names, int_ids) |
