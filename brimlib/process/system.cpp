@@ -1,5 +1,6 @@
 // BrimSystem: the firmware's system(3), with its own spawn and wait.
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #if BRIM_POSIX_SPAWN
@@ -27,15 +28,30 @@ void write_all(int fd, const char *p, size_t n) {
 }
 
 #if !BRIM_POSIX_SPAWN
-// For C libraries without posix_spawn. vfork shares the address space until the exec, so the
-// child calls nothing but execv and _exit; its 127 is what the shell's own "cannot run" gives.
-// Signal dispositions and the mask pass through the exec as they are, and the parent's stay put.
+// For C libraries without posix_spawn. vfork shares the address space and stack until the exec,
+// so a caught signal must never run the caller's handler in the child: every signal is blocked
+// across vfork, and the child sets each caught one to its default (its handler table is its own)
+// before it takes the caller's mask back. Then execv, or _exit(127) as the shell's own "cannot
+// run". Ignored signals stay ignored through the exec; the parent's dispositions stay put.
 pid_t spawn_shell(char *const argv[]) {
+  sigset_t all, old;
+  ::sigfillset(&all);
+  ::sigprocmask(SIG_SETMASK, &all, &old);
   pid_t pid = ::vfork();
   if (pid == 0) {
+    for (int sig = 1; sig < NSIG; ++sig) {
+      struct sigaction sa;
+      if (::sigaction(sig, nullptr, &sa) == 0 && sa.sa_handler != SIG_DFL && sa.sa_handler != SIG_IGN) {
+        sa.sa_handler = SIG_DFL;
+        sa.sa_flags = 0;
+        ::sigaction(sig, &sa, nullptr);
+      }
+    }
+    ::sigprocmask(SIG_SETMASK, &old, nullptr);
     ::execv("/bin/sh", argv);
     ::_exit(127);
   }
+  ::sigprocmask(SIG_SETMASK, &old, nullptr);
   return pid;
 }
 #endif
