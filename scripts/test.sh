@@ -57,6 +57,12 @@ no_libstdcxx() {  # the shipped library and executable, and the stand-ins, must 
       bad=1
     fi
   done
+  # The archive defines none of libstdc++'s error reporters (a C++ program linking it keeps its
+  # own exceptions) and needs none (a C program links it without libstdc++).
+  if nm -A "$dir/libbrim.a" | grep -E ' [TUW] _ZSt[0-9]+__throw'; then
+    echo "$dir/libbrim.a defines or needs libstdc++'s error reporters"
+    bad=1
+  fi
   return $bad
 }
 

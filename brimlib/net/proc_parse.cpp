@@ -24,7 +24,7 @@ bool next_word(std::string_view &s, std::string_view &word) {
   size_t i = 0;
   while (i < s.size() && !is_space(s[i])) ++i;
   if (i == 0) return false;
-  word = s.substr(0, i);
+  word = std::string_view(s.data(), i);
   s.remove_prefix(i);
   return true;
 }
@@ -109,7 +109,9 @@ void fill(const Slot (&slots)[N], std::string_view s, NetDevStats &stats) {
   }
 }
 
-bool starts_with(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
+bool starts_with(std::string_view s, std::string_view prefix) {
+  return s.size() >= prefix.size() && std::string_view(s.data(), prefix.size()) == prefix;
+}
 
 }  // namespace
 
@@ -123,16 +125,16 @@ void split_netdev_line(std::string_view line, std::string_view &name, std::strin
   skip_space(line);
   size_t i = 0;
   while (i < line.size() && !is_space(line[i]) && line[i] != ':') ++i;
-  name = line.substr(0, i);
-  counters = line.substr(i);
+  name = std::string_view(line.data(), i);
+  counters = std::string_view(line.data() + i, line.size() - i);
   if (i == line.size() || line[i] != ':') return;
   size_t j = i + 1;
   while (j < line.size() && is_digit(line[j])) ++j;
   if (j < line.size() && line[j] == ':') {  // an alias: the name keeps ":digits"
-    name = line.substr(0, j);
-    counters = line.substr(j + 1);
+    name = std::string_view(line.data(), j);
+    counters = std::string_view(line.data() + j + 1, line.size() - j - 1);
   } else {
-    counters = line.substr(i + 1);
+    counters = std::string_view(line.data() + i + 1, line.size() - i - 1);
   }
 }
 

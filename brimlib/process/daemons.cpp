@@ -1,4 +1,5 @@
 // Stopping the firmware's daemons and relaunching the init script; pid files.
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -64,7 +65,9 @@ int getPid(const char *path) {
   char line[100];
   std::memset(line, 0, sizeof line);
   (void)std::fgets(line, sizeof line, f.get());
-  return std::atoi(line);
+  // As atoi reads it, but clamped: a number past the int range is no overflow.
+  long v = std::strtol(line, nullptr, 10);
+  return v > INT_MAX ? INT_MAX : v < INT_MIN ? INT_MIN : static_cast<int>(v);
 }
 
 int run_init_script(const char *arg) {
@@ -74,7 +77,8 @@ int run_init_script(const char *arg) {
   std::snprintf(buf, sizeof buf, "%s/%s.pid", "/var/run", "udhcpd");
   int pid = getPid(buf);
   if (pid > 0) {
-    ::kill(pid, SIGUSR1);
+    // Never process 1: init halts on SIGUSR1, and a pid file naming it is stale or forged.
+    if (pid > 1) ::kill(pid, SIGUSR1);
     ::usleep(1000);
     BrimSystem("killall -9 udhcpd 2> /dev/null", 0);
     BrimSystem("rm -f /var/run/udhcpd.pid 2> /dev/null", 0);

@@ -4,6 +4,9 @@
 
 #include "platform/vzmqtt/dispatch.h"
 
+#include <fcntl.h>
+#include <sys/syscall.h>
+
 #include <cstdio>
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
@@ -16,7 +19,22 @@ struct SubState {
   const char *filter;
 };
 
+// Handlers start daemons in the background ("sysconf ... &"): they must not inherit the broker
+// connection, nor the client library's wake-up pair, neither of which it opens close-on-exec.
+void close_on_exec_above_stdio() {
+  constexpr unsigned kCloseRangeCloexec = 1U << 2;  // Linux 5.11; older kernels take the loop
+#ifdef SYS_close_range
+  if (::syscall(SYS_close_range, 3U, ~0U, kCloseRangeCloexec) == 0) return;
+#endif
+  (void)kCloseRangeCloexec;
+  for (long fd = 3, max = ::sysconf(_SC_OPEN_MAX); fd < max; ++fd) {
+    int flags = ::fcntl(static_cast<int>(fd), F_GETFD);
+    if (flags >= 0 && !(flags & FD_CLOEXEC)) ::fcntl(static_cast<int>(fd), F_SETFD, flags | FD_CLOEXEC);
+  }
+}
+
 void on_connect(struct mosquitto *m, void *obj, int rc) {
+  close_on_exec_above_stdio();
   // Subscribe on every connect: a broker restart forgets the subscription. No-local: the broker
   // does not send us our own replies back.
   if (rc == 0)

@@ -76,6 +76,12 @@ TEST_F(Boot, FactoryBootRunsTheSequenceInOrderAndAgainRestartsItsServices) {
     EXPECT_TRUE(wait_for_process(services[i], true)) << services[i];
     old[i] = find_processes(services[i]);
   }
+  // Once connected, the subscriber holds nothing that a daemon its handlers start would inherit.
+  const std::string sub = "/proc/" + std::to_string(old[1].empty() ? 0 : old[1][0]);
+  EXPECT_TRUE(wait_until([&] {
+    return run_shell("ls -l " + sub + "/fd | grep -q socket || echo no-socket; cd " + sub + "/fdinfo && for f in *; do case $f in [012]) ;; "
+                     "*) grep -Eq '^flags:[[:space:]]*[0-7]*[2367][0-7]{6}$' $f || echo $f ;; esac; done").output == "";
+  })) << "a descriptor of the subscriber is inherited by its commands";
   EXPECT_EQ(boot().status, 0);  // again: one of each, each a new one
   for (int i = 0; i < 3; ++i) EXPECT_TRUE(one_new_process(services[i], old[i])) << services[i] << " was not restarted";
 }

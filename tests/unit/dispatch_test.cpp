@@ -90,40 +90,6 @@ TEST(ParseRequest, TakesOneObjectWithinTheLengthAndNothingElse) {
   EXPECT_EQ(brim::parse_request(nullptr, 0), nullptr);
 }
 
-class Examine : public HookList {
- protected:
-  void SetUp() override {
-    HookList::SetUp();
-    brim_hook_register("ping", handler_a);
-    brim_hook_register("ping", handler_b);  // a second record of a name is never reached
-  }
-  Verdict examine(const std::string &topic, const std::string &body) {
-    const struct brim_hook *hook = nullptr;
-    cJSON *request = nullptr;
-    Verdict v = brim::examine(topic.c_str(), body.data(), body.size(), &hook, &request);
-    if (v == Verdict::Dispatch) EXPECT_TRUE(request != nullptr && hook->handler == &handler_a) << topic;
-    else EXPECT_TRUE(request == nullptr && hook == nullptr) << topic;
-    cJSON_Delete(request);
-    return v;
-  }
-};
-
-TEST_F(Examine, DispatchesToTheFirstHookAndSortsOutEveryBadMessage) {
-  EXPECT_EQ(brim::find_hook("pin"), nullptr);
-  EXPECT_EQ(brim::find_hook("pingx"), nullptr);
-  // 253 characters still have a reply topic; 254 do not. A body of exactly the limit is examined as a request.
-  const std::string longest = std::string(248, 'x') + "/ping", ok = "{}";
-  const std::string big = "{\"pad\":\"" + std::string(brim::kMaxRequestBody - 10, 'p') + "\"}";
-  ASSERT_EQ(big.size(), brim::kMaxRequestBody);
-  for (auto [topic, body, v] : {std::tuple{std::string("dev/ping"), ok, Verdict::Dispatch}, {"dev/ping/R", ok, Verdict::Ignore},
-                                {"dev/ping/R", "", Verdict::Ignore}, {"dev/ping", "", Verdict::EmptyBody},
-                                {"dev/ping", std::string(brim::kMaxRequestBody + 1, ' '), Verdict::BodyTooLarge},
-                                {"dev/ping", "[]", Verdict::NotAnObject}, {"dev/pong", ok, Verdict::UnknownHook},
-                                {longest, ok, Verdict::Dispatch}, {"x" + longest, ok, Verdict::TopicTooLong},
-                                {"x" + longest + "/R", ok, Verdict::Ignore}, {"dev/ping", big, Verdict::Dispatch}})
-    EXPECT_EQ(examine(topic, body), v) << topic.size() << " " << body.substr(0, 10);
-}
-
 TEST(LoadModules, LoadsSharedObjectsAndNamesTheOnesThatFailFromTheDirectoryConfigured) {
   {
     unit::TempDir d;

@@ -78,20 +78,4 @@ TEST_F(Replies, SafeVzPubForwardsItsFourWordsToVzPub) {
   EXPECT_EQ(safe_vz_pub(reinterpret_cast<intptr_t>("vz/out"), 0, 0, 7), 0);
 }
 
-// The subscriber answers a request without a hook on its reply topic, and a reply topic not at all.
-TEST_F(Replies, DispatchAnswersBadRequestsOnTheReplyTopic) {
-  hook_list_init();
-  brim::dispatch_message(handler_.handle(), "dev/ping/R", "{}", 2);
-  brim::dispatch_message(handler_.handle(), "dev/ping", "{}", 2);
-  auto got = everything_before_marker();
-  ASSERT_EQ(got.size(), 1u);
-  EXPECT_EQ(got[0].topic, "dev/ping/R");
-  cJSON *reply = cJSON_Parse(got[0].payload.c_str());
-  ASSERT_NE(reply, nullptr);
-  EXPECT_TRUE(cJSON_IsFalse(cJSON_GetObjectItem(reply, "success")));
-  // Followed by the modules that failed to load, when an earlier test left one.
-  EXPECT_EQ(std::string(cJSON_GetStringValue(cJSON_GetObjectItem(reply, "error"))).rfind("no handler for \"ping\"", 0), 0u);
-  cJSON_Delete(reply);
-}
-
 }  // namespace

@@ -56,11 +56,4 @@ TEST(ShellQuoteCorpus, RealShellReadsOneWordEqualToTheText) {
   EXPECT_NE(access("/tmp/brim_canary", F_OK), 0);
 }
 
-// The reference reader itself refuses what a shell would split, expand or run.
-TEST(ShellQuoteCorpus, ReferenceReaderRefusesUnquotedShellText) {
-  for (const char *bad : {"", "a", "'a", "'a' 'b'", "'a';b", "$x", "'a'$(b)", "`b`", "\\"})
-    EXPECT_FALSE(brim_fuzz::read_quoted_word(bad).has_value()) << bad;
-  EXPECT_EQ(brim_fuzz::read_quoted_word("'a'\\''b'").value_or("?"), "a'b");
-}
-
 }  // namespace
