@@ -104,7 +104,6 @@ BRIM_API void setHosts(void);
  * the temporary image cannot be written; the record is then unchanged and /tmp/tmpFw removed);
  * otherwise the result of the command that removes /tmp/tmpFw (0 on success). Not reentrant. */
 BRIM_API int setFWMd5(void);
-/* @@firmware-digest@@ */
 
 /* ------------------------------------------------------------------------------------------
  * Process control (brimlib/process/)
@@ -147,7 +146,6 @@ BRIM_API int run_init_script(const char *arg);
 /* The number on the first line of a pid file; -1 when it does not exist, or when it cannot be
  * opened (after "Read pid file error!" on stderr). An empty file gives 0. */
 BRIM_API int getPid(const char *path);
-/* @@process@@ */
 
 /* ------------------------------------------------------------------------------------------
  * Files and digests (brimlib/files/)
@@ -220,7 +218,6 @@ BRIM_API void MD5Final(unsigned char digest[16], MD5_CTX *ctx);
  * through md5sum and /tmp/md5_sum (left in place). Always returns 0; the text is empty when the
  * file cannot be digested or the path is longer than 214 characters. Not reentrant. */
 BRIM_API int Cal_file_md5(const char *path, char *out);
-/* @@files@@ */
 
 /* ------------------------------------------------------------------------------------------
  * Configuration store (brimlib/config/)
@@ -317,7 +314,6 @@ BRIM_API extern WpsConfigInfo wps_config_info_tmp;
  * it and the same slot of the other radio configured; wlan_idx is restored. Nothing is
  * committed (apmib_update is the caller's). */
 BRIM_API void update_wps_configured(int clear_flag);
-/* @@config@@ */
 
 /* ------------------------------------------------------------------------------------------
  * Network status (brimlib/net/)
@@ -467,7 +463,6 @@ BRIM_API int checkWanStatus(void);
 BRIM_API void getWanLinktime(char *buf);
 /* "connected" when checkWanStatus() is 1, else "disconnected", into `buf` (BRIM_WAN_CONNECT_STATUS_SIZE bytes). */
 BRIM_API void get_wan_connect_status(char *buf);
-/* @@net@@ */
 
 /* ------------------------------------------------------------------------------------------
  * Wireless driver (brimlib/wireless/)
@@ -538,7 +533,6 @@ BRIM_API int getRepeaterStatus(const char *ifname);
  * and the radio's repeater interface when that is switched off. Command results are not checked.
  * Leaves the wlan_idx/vwlan_idx selection on `name`. Not for concurrent use with any selection. */
 BRIM_API void takeEffectWlan(const char *name, int restart);
-/* @@wireless@@ */
 
 /* ------------------------------------------------------------------------------------------
  * Management messages (brimlib/messages/)
@@ -615,7 +609,6 @@ BRIM_API char *safe_strdup(const char *s);
  * functions. Never dispatched: topics ending in "/R", topics over 253 characters (no reply fits).
  * Answered with websErrorResponse instead: an empty body, a body over 64 KiB, a body that is not
  * one JSON object, a name with no hook (naming modules that failed to load). */
-/* @@messages@@ */
 
 /* ------------------------------------------------------------------------------------------
  * Text utilities (brimlib/text/)
@@ -654,7 +647,6 @@ BRIM_API int isMacValid(const char *text);
  * fields count. Returns 0, or -1 when src/out is null, len <= 0, index < 0 or `src` has fewer
  * than `index` delimiters (`out` is then untouched). */
 BRIM_API int getNthValueSafe(int index, const char *src, char delim, char *out, int len);
-/* @@text@@ */
 
 #ifdef __cplusplus
 }
