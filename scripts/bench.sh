@@ -2,6 +2,11 @@
 # Runs every benchmark from a release build. Each line: name, our figure, the anchor's figure
 # measured in the same run, their ratio, and the goal.
 set -euo pipefail
+USAGE="usage: bash scripts/bench.sh
+Builds a release build (build-bench) and runs every benchmark; a figure that misses its goal
+is marked. Installs what is missing (scripts/deps.sh); as root (the sandbox)."
+. "$(dirname "${BASH_SOURCE[0]}")/lib/usage.sh"
+usage_args 0 "$@"
 repo=$(cd "$(dirname "$0")/.." && pwd)
 cd "$repo"
 bash scripts/deps.sh

@@ -5,6 +5,12 @@
 # MIPS kernel under qemu-system-mipsel, booted by its own init, reported on from inside and from
 # its LAN. Needs root (namespaces).
 set -euo pipefail
+USAGE="usage: bash scripts/boot-demo.sh [--vm]
+Boots a simulated router (build/, sandbox/brim-sandbox with an ISP) and prints what the boot did.
+--vm: the whole router emulated (build-mipsel16's image under qemu-system-mipsel) instead.
+Installs what is missing, builds; as root (namespaces)."
+. "$(dirname "${BASH_SOURCE[0]}")/lib/usage.sh"
+USAGE_OPTS=--vm usage_args 0 "$@"
 repo=$(cd "$(dirname "$0")/.." && pwd)
 cd "$repo"
 bash scripts/deps.sh
