@@ -1,5 +1,7 @@
-// Replies through the real broker against raw mosquitto_publish of payloads of the same size,
-// and the WAN address query against one raw SIOCGIFADDR (inside the simulated router only).
+// Replies through the real broker against what each must do at least: publish payloads of the same
+// size and, for the one that carries the LAN address, ask the kernel for br0's address (one
+// SIOCGIFADDR); and the WAN address query against one raw SIOCGIFADDR (inside the simulated router
+// only).
 #include <arpa/inet.h>
 #include <cjson/cJSON.h>
 #include <mosquitto.h>
@@ -62,7 +64,9 @@ void replies(int port) {
     std::fprintf(stderr, "messages_bench: no broker\n");
     return;
   }
-  mosquitto_loop_start(m);
+  // No loop thread: each publish is written to the socket by the caller, so both sides pay for
+  // their own writes (with a thread, a publish only queues, and the thread's backlog from one side
+  // slows whichever side runs next).
   const char *topic = "bench/dev/status";
   // The anchor publishes the very texts the two replies print, on the same reply topic.
   cJSON *err = cJSON_CreateObject();
@@ -75,26 +79,35 @@ void replies(int port) {
   cJSON_AddItemToObject(ok, "wtime", cJSON_CreateString("5"));
   cJSON_AddItemToObject(ok, "reserv", cJSON_CreateString(""));
   char *err_text = cJSON_Print(err), *ok_text = cJSON_Print(ok);
-  auto [ours, anchor] = bench::side_by_side(
-      9, 200,
-      [&] {
-        websErrorResponse(m, topic, "bad request");
-        websSetCfgResponse(m, topic, "5", "");
-      },
-      [&] {
-        mosquitto_publish(m, nullptr, "bench/dev/status/R", static_cast<int>(std::strlen(err_text)), err_text, 0,
-                          false);
-        mosquitto_publish(m, nullptr, "bench/dev/status/R", static_cast<int>(std::strlen(ok_text)), ok_text, 0,
-                          false);
-      });
+  auto replies = [&] {
+    websErrorResponse(m, topic, "bad request");
+    websSetCfgResponse(m, topic, "5", "");
+  };
+  auto publish = [&](const char *text) {
+    mosquitto_publish(m, nullptr, "bench/dev/status/R", static_cast<int>(std::strlen(text)), text, 0, false);
+  };
+  auto [ours, anchor] = bench::side_by_side(9, 200, replies, [&] {
+    publish(err_text);
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ifreq ifr{};
+    std::strncpy(ifr.ifr_name, "br0", IFNAMSIZ - 1);
+    ioctl(fd, SIOCGIFADDR, &ifr);
+    close(fd);
+    publish(ok_text);
+  });
+  auto [ours2, bare] = bench::side_by_side(9, 200, replies, [&] {
+    publish(err_text);
+    publish(ok_text);
+  });
   // Rates: replies per second; the goal is on ours over the anchor's.
-  bench::report("reply pairs/s: replies / raw mosquitto_publish", 1e9 / ours, 1e9 / anchor, "1/s", ">= 0.8");
+  bench::report("reply pairs/s: replies / publish + SIOCGIFADDR", 1e9 / ours, 1e9 / anchor, "1/s", ">= 0.8");
+  bench::report("  the same / bare mosquitto_publish", 1e9 / ours2, 1e9 / bare, "1/s", "(information)");
   cJSON_free(err_text);
   cJSON_free(ok_text);
   cJSON_Delete(err);
   cJSON_Delete(ok);
+  for (int i = 0; i < 10; ++i) mosquitto_loop(m, 10, 1);  // what a full socket left queued
   mosquitto_disconnect(m);
-  mosquitto_loop_stop(m, true);
   mosquitto_destroy(m);
   kill(broker, SIGTERM);
   waitpid(broker, nullptr, 0);

@@ -7,6 +7,8 @@ set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR mips)
 set(CMAKE_C_COMPILER mipsel-linux-gnu-gcc)
 set(CMAKE_CXX_COMPILER mipsel-linux-gnu-g++)
+# A router's firmware lives under /usr (the subscriber's default module directory follows it).
+set(CMAKE_INSTALL_PREFIX /usr CACHE PATH "Install path prefix")
 
 if(NOT BRIM_TARGET_SYSROOT)
   set(BRIM_TARGET_SYSROOT "${CMAKE_BINARY_DIR}/sysroot")

@@ -5,19 +5,29 @@
 # MIPS kernel under qemu-system-mipsel, booted by its own init, reported on from inside and from
 # its LAN. Needs root (namespaces).
 set -euo pipefail
+USAGE="usage: bash scripts/boot-demo.sh [--vm]
+Boots a simulated router (build/, sandbox/brim-sandbox with an ISP) and prints what the boot did.
+--vm: the whole router emulated (build-mipsel16's image under qemu-system-mipsel) instead.
+Installs what is missing, builds; as root (namespaces)."
+. "$(dirname "${BASH_SOURCE[0]}")/lib/usage.sh"
+. "$(dirname "${BASH_SOURCE[0]}")/lib/progress.sh"
+USAGE_OPTS=--vm usage_args 0 "$@"
 repo=$(cd "$(dirname "$0")/.." && pwd)
 cd "$repo"
 bash scripts/deps.sh
 if [ "${1:-}" = --vm ]; then
   # The image carries the router build's MIPS16e flavour, on the MIPS32 build's sysroot.
   bash scripts/deps-target.sh
-  bash scripts/build-mipsel16.sh >/dev/null
+  run_logged "boot-demo: building build-mipsel16 (the first time: its sysroot, then some minutes)" \
+    build-mipsel16.log bash scripts/build-mipsel16.sh
   bash scripts/router-image.sh --if-stale build-mipsel16
   exec sandbox/vm-report build-mipsel16
 fi
 # The same configuration as the test command's native build, so neither rebuilds for the other.
-cmake -S . -B build -G Ninja -DBRIM_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >build.cmake.log 2>&1 ||
-  { cat build.cmake.log; exit 1; }
-ninja -C build -j"$(nproc 2>/dev/null || echo 2)" brim_init apmib_tool brim_sh_journal device_status eth_driver >/dev/null
+make_build() {
+  cmake -S . -B build -G Ninja -DBRIM_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo &&
+    ninja -C build -j"$(nproc 2>/dev/null || echo 2)" brim_init apmib_tool brim_sh_journal device_status eth_driver
+}
+run_logged "boot-demo: building build/ (some minutes the first time)" build.log make_build
 # With an ISP of its own: a DHCP server behind eth1, so the WAN comes up as on a router at home.
 exec sandbox/brim-sandbox --build build --isp -- sandbox/boot-report

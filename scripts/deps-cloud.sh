@@ -7,6 +7,10 @@
 # services are kept from starting while apt-get runs (policy-rc.d answering 101), and any epmd or
 # beam that got going anyway is stopped afterwards.
 set -euo pipefail
+USAGE="usage: bash scripts/deps-cloud.sh
+Installs the Debian packages the simulated cloud (RabbitMQ, mosquitto, openssl, busybox) needs when they are missing (as root)."
+. "$(dirname "${BASH_SOURCE[0]}")/lib/usage.sh"
+usage_args 0 "$@"
 want=(rabbitmq-server mosquitto mosquitto-clients openssl busybox iproute2 util-linux procps)
 missing=()
 for p in "${want[@]}"; do

@@ -3,6 +3,10 @@
 # (with its binfmt_misc entries), qemu-system-mips for the emulated router, musl, the sanitizer runtimes and GoogleTest's sources (built for
 # the target). Packages already present are left alone, so a warm machine makes no network calls.
 set -euo pipefail
+USAGE="usage: bash scripts/deps-target.sh
+Installs the Debian packages the target checks (mipsel cross compiler, qemu, musl, uclibc-source) needs when they are missing (as root)."
+. "$(dirname "${BASH_SOURCE[0]}")/lib/usage.sh"
+usage_args 0 "$@"
 want=(g++-mipsel-linux-gnu qemu-user qemu-user-binfmt musl-tools libclang-rt-14-dev googletest
   qemu-system-mips cpio  # the emulated router, and its initramfs
   uclibc-source)  # the router's C library (scripts/target-uclibc.sh)

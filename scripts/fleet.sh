@@ -18,12 +18,17 @@
 # left. Exit status: 0 when every check passed.
 set -euo pipefail
 repo=$(cd "$(dirname "$(readlink -f "$0")")/.." && pwd -P)
+USAGE="usage: bash scripts/fleet.sh [N [--vm K]]
+N simulated routers (default 8, at least 4 + K) bridged to a two-node cloud cluster, checked and
+measured; K of them the whole router emulated. As root (namespaces)."
+. "$repo/scripts/lib/usage.sh"
+USAGE_OPTS=--vm usage_args 2 "$@"
 n=${1:-8}
 vms=0
 [ "${2:-}" = --vm ] && vms=${3:-x}
+[ $# -le 1 ] || [ "${2:-}" = --vm ] || usage_error "unknown argument $2"
 # A, and a router of its own for each fault that runs beside another; emulated routers besides.
-[[ $n =~ ^[0-9]+$ && $vms =~ ^[0-9]+$ && $n -ge $((4 + vms)) && $n -le 999 ]] ||
-  { echo "usage: $0 [N >= 4] [--vm K, N >= 4 + K]" >&2; exit 2; }
+[[ $n =~ ^[0-9]+$ && $vms =~ ^[0-9]+$ && $n -ge $((4 + vms)) && $n -le 999 ]] || usage_error
 is_vm() { [ "$1" -ge $((n - vms)) ] && [ "$1" -lt "$n" ]; }
 t0=$(date +%s%N)
 say() { printf 'fleet: [%6.1f s] %s\n' "$((($(date +%s%N) - t0) / 1000000))e-3" "$*"; }
@@ -235,7 +240,7 @@ rr() {  # rr ARGS...: the operator's request stream (brim-rr) from the ISP's sid
   in_isp "$build/brim-rr" -p 8883 "${op_tls[@]}" -i "$op_cid-rr$RANDOM" "$@"
 }
 fleet() {  # fleet ARGS...: brim-fleet as the operator
-  in_isp "$build/brim-fleet" -H "$n1:8883" -H "$n2:8883" "${op_tls[@]}" -c "$op_cid-fleet$RANDOM" "$@"
+  in_isp "$build/brim-fleet" -h "$n1:8883" -h "$n2:8883" "${op_tls[@]}" -i "$op_cid-fleet$RANDOM" "$@"
 }
 fig_rows=()
 fig() { fig_rows+=("$1" "$2"); }  # fig NAME VALUE: one figure, printed at the end

@@ -8,13 +8,18 @@
 # all), or, with BRIM_FOOTPRINT_STRICT=1, when a total is over its budget.
 # Usage: footprint.sh BUILD_DIR... [TOOL_PREFIX]   (TOOL_PREFIX defaults to mipsel-linux-gnu-)
 set -euo pipefail
+USAGE="usage: bash scripts/footprint.sh BUILD_DIR... [TOOL_PREFIX]
+Stripped sizes, run-time needs and largest functions of each router build's libbrim.so and
+brim_init against its flash budget (TOOL_PREFIX: default mipsel-linux-gnu-)."
+. "$(dirname "${BASH_SOURCE[0]}")/lib/usage.sh"
+usage_args 99 "$@"
 builds=()
 prefix=mipsel-linux-gnu-
 for a in "$@"; do
   if [ -d "$a" ]; then builds+=("$a"); elif [[ $a == *- ]]; then prefix=$a; else
-    echo "footprint: $a is no build directory"; exit 2; fi
+    usage_error "$a is no build directory"; fi
 done
-[ ${#builds[@]} -gt 0 ] || { echo "usage: footprint.sh BUILD_DIR... [TOOL_PREFIX]"; exit 2; }
+[ ${#builds[@]} -gt 0 ] || usage_error
 strict=${BRIM_FOOTPRINT_STRICT:-0}
 allowed='^(libc\.so(\.[0-9]+)?|libgcc_s\.so\.1|libcjson\.so\.1|libmosquitto\.so\.1|libapmib\.so|libvzmqtt\.so|libbrim\.so\.0)$'
 

@@ -6,6 +6,11 @@
 #   BRIM_FUZZ_SECONDS  time per target (default 10; eleven targets)
 #   BRIM_FUZZ_BUILD    build directory (default build-fuzz)
 set -euo pipefail
+USAGE="usage: bash scripts/fuzz.sh
+Builds the libFuzzer targets (clang, \${BRIM_FUZZ_BUILD:-build-fuzz}), replays the kept regression
+inputs and fuzzes each target for \${BRIM_FUZZ_SECONDS:-10} s; a crash input is kept, and fails."
+. "$(dirname "${BASH_SOURCE[0]}")/lib/usage.sh"
+usage_args 0 "$@"
 repo=$(cd "$(dirname "$0")/.." && pwd)
 cd "$repo"
 seconds=${BRIM_FUZZ_SECONDS:-10}

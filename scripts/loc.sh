@@ -4,6 +4,10 @@
 # extension whose first line is a sh or bash #! line), CMake (CMakeLists.txt, *.cmake).
 # Tests: everything under tests/ and fuzz/; code: everything else. Only prints, never fails.
 set -uo pipefail
+USAGE="usage: bash scripts/loc.sh
+Non-blank lines of code and of tests (tests/, fuzz/) among the tracked files, and their ratio."
+. "$(dirname "${BASH_SOURCE[0]}")/lib/usage.sh"
+usage_args 0 "$@"
 repo=$(cd "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/.." && pwd -P)
 cd "$repo" || exit 0
 

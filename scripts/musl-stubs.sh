@@ -6,7 +6,13 @@
 # stubs: "mipsel-linux-gnu-gcc -nostdlib" serves the router's small C libraries, as the stubs call
 # nothing)
 set -euo pipefail
-out=${1:?usage: musl-stubs.sh OUT_DIR [CC]}
+USAGE="usage: bash scripts/musl-stubs.sh OUT_DIR [CC]
+The musl build's view of cJSON and libmosquitto (headers, link stubs built with CC, default
+musl-gcc) in OUT_DIR."
+. "$(dirname "${BASH_SOURCE[0]}")/lib/usage.sh"
+usage_args 2 "$@"
+[ $# -ge 1 ] || usage_error
+out=$1
 cc=${2:-musl-gcc}
 mkdir -p "$out"
 out=$(cd "$out" && pwd)

@@ -35,10 +35,14 @@
 set -euo pipefail
 
 repo=$(cd "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/.." && pwd -P)
+USAGE="usage: bash scripts/mutants.sh [N [SEED]]
+Plants N small faults (default 60, drawn by SEED, default 1) one at a time into a copy of the
+shipped sources and runs the suites against each; prints the table and the score. As root."
+. "$repo/scripts/lib/usage.sh"
+usage_args 2 "$@"
 n=${1:-60}
 seed=${2:-1}
-case $n$seed in *[!0-9]*) echo "usage: $0 [N] [SEED]  (whole numbers)" >&2; exit 2 ;; esac
-[ $# -le 2 ] || { echo "usage: $0 [N] [SEED]" >&2; exit 2; }
+case $n$seed in *[!0-9]*) usage_error "N and SEED are whole numbers" ;; esac
 work=${BRIM_MUTANTS_DIR:-$repo/build-mutants}
 shards=${BRIM_MUTANTS_SHARDS:-5}
 factor=${BRIM_MUTANTS_TIME_FACTOR:-3}

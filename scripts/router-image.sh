@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the emulated router's image from a router build (default build-mipsel):
+# Builds the emulated router's image from a router build (default build-mipsel16):
 #   BUILD/router/vmlinuz          Debian's Malta kernel (32-bit little-endian MIPS)
 #   BUILD/router/rootfs.cpio.gz   its initramfs: busybox, the broker, our part, the stand-ins
 #
@@ -19,11 +19,18 @@
 # Debian's packages are fetched with apt-get download, unpacked with dpkg -x and kept in
 # ${BRIM_CACHE:-/var/cache/brimlib}/debs; the kernel is pinned by its ABI name.
 set -euo pipefail
+USAGE="usage: bash scripts/router-image.sh [--if-stale] [BUILD]
+Makes the emulated router's image (BUILD/router: Debian's Malta kernel, an initramfs with
+busybox, mosquitto and the build installed) from a router build (default build-mipsel16).
+--if-stale: only when the image is missing or older than what it is made of."
+. "$(dirname "${BASH_SOURCE[0]}")/lib/usage.sh"
+USAGE_OPTS=--if-stale usage_args 1 "$@"
 repo=$(cd "$(dirname "$0")/.." && pwd)
 cd "$repo"
 if_stale=0
 [ "${1:-}" = --if-stale ] && { if_stale=1; shift; }
-build=$(cd "${1:-build-mipsel}" && pwd)
+[ -d "${1:-build-mipsel16}" ] || usage_error "no build directory ${1:-build-mipsel16}"
+build=$(cd "${1:-build-mipsel16}" && pwd)
 kabi=6.1.0-50-4kc-malta
 pkgs=(linux-image-$kabi busybox busybox-static mosquitto libdlt2 libsystemd0 libwrap0 libcap2 libgcrypt20
   libgpg-error0 liblz4-1 liblzma5 libzstd1 libnsl2 libtirpc3 libgssapi-krb5-2 libkrb5-3 libk5crypto3
@@ -38,6 +45,9 @@ say() { printf 'router-image: [%3d s] %s\n' $((SECONDS - t0)) "$*"; }
 
 [ -x "$build/brim_init" ] || { echo "router-image: $build/brim_init is not built" >&2; exit 1; }
 sysroot=$(sed -n 's/^BRIM_TARGET_SYSROOT:[A-Z]*=//p' "$build/CMakeCache.txt")
+# The image is installed under /usr, where the subscriber looks for modules by default.
+prefix=$(sed -n 's/^CMAKE_INSTALL_PREFIX:[A-Z]*=//p' "$build/CMakeCache.txt")
+[ "$prefix" = /usr ] || { echo "router-image: $build is configured for $prefix, not /usr (-DCMAKE_INSTALL_PREFIX=/usr)" >&2; exit 1; }
 [ -e "$sysroot/lib/ld.so.1" ] || { echo "router-image: no target sysroot in $sysroot (scripts/target-sysroot.sh)" >&2; exit 1; }
 
 exec 9>"$build/router.lock"

@@ -7,16 +7,23 @@
 # (scripts/target-uclibc.sh builds and caches uClibc-ng; cJSON and libmosquitto are link stubs).
 # Then tests/libc/probe.c, a C program of the library's calls, on uClibc-ng's own loader for both
 # uClibc-ng builds: under qemu-user, and inside the emulated router (sandbox/brim-vm) of the router
-# build BRIM_VM_BUILD (default build-mipsel; its image is made when missing).
+# build BRIM_VM_BUILD (default build-mipsel16; its image is made when missing).
 #   bash scripts/router-libc.sh [OUT [build|vm]]   (default build-libc, both phases)
 # "build" is everything but the emulated router, "vm" the emulated router on what "build" made.
 set -euo pipefail
+USAGE="usage: bash scripts/router-libc.sh [OUT [build|vm]]
+libbrim.so and brim_init built against uClibc-ng (with and without posix_spawn) and musl for
+mipsel, and a probe of the library's calls on uClibc-ng under qemu-user (build) and in the
+emulated router of \${BRIM_VM_BUILD:-build-mipsel16} (vm); default OUT build-libc, both phases."
+. "$(dirname "${BASH_SOURCE[0]}")/lib/usage.sh"
+usage_args 2 "$@"
+case ${2:-all} in all | build | vm) ;; *) usage_error "unknown phase $2" ;; esac
 repo=$(cd "$(dirname "$0")/.." && pwd)
 cd "$repo"
 mkdir -p "${1:-build-libc}"
 out=$(cd "${1:-build-libc}" && pwd)
 phase=${2:-all}
-vm_build=${BRIM_VM_BUILD:-$repo/build-mipsel}
+vm_build=${BRIM_VM_BUILD:-$repo/build-mipsel16}
 cross=mipsel-linux-gnu-
 t0=$SECONDS
 say() { printf 'router-libc: [%3d s] %s\n' $((SECONDS - t0)) "$*"; }

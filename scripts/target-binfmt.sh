@@ -6,6 +6,10 @@
 # The emulated programs find the target's loader and libraries through QEMU_LD_PREFIX, which the
 # caller exports (ctest sets it for the mipsel suite).
 set -euo pipefail
+USAGE="usage: bash scripts/target-binfmt.sh
+Registers the kernel's binfmt_misc entry for mipsel programs (qemu-user) when missing; as root."
+. "$(dirname "${BASH_SOURCE[0]}")/lib/usage.sh"
+usage_args 0 "$@"
 bm=/proc/sys/fs/binfmt_misc
 conf=/usr/lib/binfmt.d/qemu-mipsel.conf
 if [ ! -e "$bm/status" ]; then

@@ -5,7 +5,12 @@
 # The packages are unpacked with dpkg -x, not installed: the mipsel and amd64 libssl3 of this
 # release differ in version, so they cannot be co-installed as a foreign architecture.
 set -euo pipefail
-build=${1:?usage: target-sysroot.sh BUILD_DIR}
+USAGE="usage: bash scripts/target-sysroot.sh BUILD_DIR
+Fetches Debian's mipsel cJSON, libmosquitto and libssl3 and makes BUILD_DIR/sysroot (cached)."
+. "$(dirname "${BASH_SOURCE[0]}")/lib/usage.sh"
+usage_args 1 "$@"
+[ $# -eq 1 ] || usage_error
+build=$1
 mkdir -p "$build"
 build=$(cd "$build" && pwd)
 sysroot=$build/sysroot

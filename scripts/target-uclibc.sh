@@ -10,7 +10,13 @@
 # configuration): a second run costs nothing, another checkout on the machine shares it. OUT/uclibc-rt and OUT/uclibc-nort link there.
 #   bash scripts/target-uclibc.sh OUT
 set -euo pipefail
-out=${1:?usage: target-uclibc.sh OUT}
+USAGE="usage: bash scripts/target-uclibc.sh OUT
+Builds uClibc-ng for mipsel with and without posix_spawn (cached under \${BRIM_CACHE:-/var/cache/brimlib})
+and links them as OUT/uclibc-rt and OUT/uclibc-nort."
+. "$(dirname "${BASH_SOURCE[0]}")/lib/usage.sh"
+usage_args 1 "$@"
+[ $# -eq 1 ] || usage_error
+out=$1
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 cross=mipsel-linux-gnu-

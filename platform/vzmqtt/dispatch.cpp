@@ -85,7 +85,7 @@ const char *module_failures() { return g_failures; }
 
 const char *module_dir() {
   const char *d = std::getenv("BRIM_MODULE_DIR");
-  return (d != nullptr && *d != '\0') ? d : "/usr/lib/brim/modules";
+  return (d != nullptr && *d != '\0') ? d : BRIM_MODULE_DIR_DEFAULT;
 }
 
 int load_modules(const char *dir) {

@@ -38,7 +38,8 @@ const char *module_failures();
 // registers its hooks from a constructor. A module that fails is named on stderr and kept in
 // module_failures(). Returns the number loaded.
 int load_modules(const char *dir);
-// The module directory: BRIM_MODULE_DIR, or /usr/lib/brim/modules.
+// The module directory: BRIM_MODULE_DIR, or where the install puts modules (<libdir>/brim/modules
+// of the configured prefix: /usr/lib/brim/modules on the router).
 const char *module_dir();
 
 // Handles one received message: dispatches it, or answers with websErrorResponse on

@@ -101,7 +101,7 @@ TEST(LoadModules, LoadsSharedObjectsAndNamesTheOnesThatFailFromTheDirectoryConfi
   EXPECT_STREQ(brim::module_failures(), "broken.so");
 
   unsetenv("BRIM_MODULE_DIR");
-  EXPECT_STREQ(brim::module_dir(), "/usr/lib/brim/modules");
+  EXPECT_STREQ(brim::module_dir(), BRIM_MODULE_DIR_DEFAULT);  // where the install puts modules
   setenv("BRIM_MODULE_DIR", "/opt/handlers", 1);
   EXPECT_STREQ(brim::module_dir(), "/opt/handlers");
   unsetenv("BRIM_MODULE_DIR");

@@ -1,21 +1,8 @@
 // brim-fleet: the operator's tool. Sends one management request to every device of a fleet (or to
 // a list) through the cloud broker, collects each device's reply with a timeout of its own, and
 // prints a table and a summary. Requests go to <prefix>/<device>/<hook>; a device answers on the
-// same topic + "/R" (its router's broker bridges both).
-//
-//   brim-fleet [options] HOOK [JSON]
-//     -H HOST[:PORT]   broker; repeat for a cluster (tried in turn)   default 127.0.0.1:1883
-//     -d ID[,ID...]    devices to ask (repeatable)
-//     -f FILE          devices, one id a line ('#' comments): every device of the inventory
-//     -t SECONDS       time each device has to answer                  default 5
-//     -r ROUNDS        ask that many times, one round after the other  default 1
-//     -i MS            pause between rounds                            default 0
-//     -p PREFIX        topic prefix                                    default fleet
-//     --cafile F --cert F --key F   TLS with a client certificate
-//     -u USER [-P PASSWORD]         credentials
-//     -c CLIENTID      client id (a cluster may let a user use only its own)  default brim-fleet-PID
-//     -q               summary only (no table)
-// Exit status: 0 every request answered once, 1 some missing or answered twice, 2 usage or broker.
+// same topic + "/R" (its router's broker bridges both). The options are the mosquitto clients'
+// where they share a meaning; they are listed in kUsage, which is also the manual page.
 #include <mosquitto.h>
 #include <poll.h>
 #include <time.h>
@@ -49,6 +36,7 @@ struct Device {
 
 struct Options {
   std::vector<std::string> hosts;
+  int port = 0;  // 0: 1883, or 8883 with TLS
   std::vector<std::string> devices;
   std::string hook, body = "{}", prefix = "fleet";
   std::string cafile, cert, key, user, password, client_id;
@@ -62,14 +50,41 @@ struct Run {
   std::vector<Device> devices;
   std::vector<double> latencies;  // every answer in time, all rounds
   bool connected = false;
-  int unknown = 0;  // replies for no device of ours
+  int refused = -1;      // the broker's CONNACK code when it refused us; -1: none
+  std::string last_error;  // the library's last error message (TLS failures among them)
+  int unknown = 0;       // replies for no device of ours
 };
 
-int usage() {
-  std::fputs("usage: brim-fleet [-H HOST[:PORT]]... (-d ID[,ID...] | -f FILE)... [-t SECONDS] [-r ROUNDS] [-i MS]\n"
-             "                  [-p PREFIX] [--cafile F --cert F --key F] [-u USER [-P PASSWORD]] [-c CLIENTID] [-q] HOOK [JSON]\n",
-             stderr);
-  return 2;
+constexpr const char kUsage[] =
+    "Usage: brim-fleet [OPTION]... (-d ID[,ID...] | -f FILE)... HOOK [JSON]\n"
+    "Sends one management request (JSON, default {}) to every device named, on PREFIX/ID/HOOK\n"
+    "through the cloud broker, waits for each reply on PREFIX/ID/HOOK/R, and prints a table and\n"
+    "a summary: answered X/Y, p50, p99, wall.\n"
+    "\n"
+    "Options:\n"
+    "  -h HOST[:PORT]   broker; repeat for a cluster, tried in turn (default 127.0.0.1)\n"
+    "  -p PORT          port of the brokers named without one (default 1883, 8883 with --cafile)\n"
+    "  -d ID[,ID...]    devices to ask (repeatable)\n"
+    "  -f FILE          devices, one id a line, '#' comments: a fleet's inventory\n"
+    "  -t SECONDS       time each device has to answer (default 5)\n"
+    "  -r ROUNDS        ask that many times, one round after the other (default 1)\n"
+    "  --interval MS    pause between rounds (default 0)\n"
+    "  --prefix PREFIX  first topic level (default fleet)\n"
+    "  --cafile FILE    TLS, trusting the CA in FILE\n"
+    "  --cert FILE      client certificate (with --key)\n"
+    "  --key FILE       client key\n"
+    "  -u USER          user name\n"
+    "  -P PASSWORD      password\n"
+    "  -i CLIENTID      client id; a cluster may let a user use only its own (default brim-fleet-PID)\n"
+    "  -q               summary only, no table\n"
+    "  --help           this text\n"
+    "\n"
+    "Exit status: 0 every request answered once; 1 some unanswered or answered twice; 2 bad usage, or\n"
+    "no broker took the connection (each refusal and TLS failure is named on standard error).\n";
+
+int usage(FILE *to = stderr) {
+  std::fputs(kUsage, to);
+  return to == stderr ? 2 : 0;
 }
 
 void add_list(std::vector<std::string> &out, const char *list) {
@@ -107,7 +122,10 @@ bool is_level(const std::string &s) {
 
 void on_connect(struct mosquitto *m, void *obj, int rc) {
   auto *run = static_cast<Run *>(obj);
-  if (rc != 0) return;
+  if (rc != 0) {
+    run->refused = rc;
+    return;
+  }
   run->connected = true;
   std::string filter = run->opt.prefix + "/+/" + run->opt.hook + "/R";
   mosquitto_subscribe(m, nullptr, filter.c_str(), 0);
@@ -133,22 +151,44 @@ void on_message(struct mosquitto *, void *obj, const struct mosquitto_message *m
   ++run->unknown;
 }
 
+// The library's error lines (an OpenSSL failure among them) say more than its error codes.
+void on_log(struct mosquitto *, void *obj, int level, const char *text) {
+  if (level == MOSQ_LOG_ERR && text != nullptr) static_cast<Run *>(obj)->last_error = text;
+}
+
+// Why a connection attempt failed, in the library's words: the broker's refusal, the TLS
+// library's last error, or the system's.
+std::string failure(Run &run, int rc) {
+  if (run.refused >= 0) return std::string("refused: ") + mosquitto_connack_string(run.refused);
+  std::string why = rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc);
+  if (!run.last_error.empty()) why += " (" + run.last_error + ")";
+  return why;
+}
+
 // Connects to the first host that answers, serving the connection until the subscription is made.
-bool connect_any(struct mosquitto *m, Run &run) {
+// `say`: name each host that failed, and why, on stderr.
+bool connect_any(struct mosquitto *m, Run &run, bool say) {
   for (const std::string &h : run.opt.hosts) {
     std::string host = h;
-    int port = run.opt.cafile.empty() ? 1883 : 8883;
+    int port = run.opt.port ? run.opt.port : run.opt.cafile.empty() ? 1883 : 8883;
     size_t colon = h.rfind(':');
     if (colon != std::string::npos) {
       host = h.substr(0, colon);
       port = std::atoi(h.c_str() + colon + 1);
     }
-    if (mosquitto_connect(m, host.c_str(), port, 30) != MOSQ_ERR_SUCCESS) continue;
-    for (int i = 0; i < 50 && !run.connected; ++i)
-      if (mosquitto_loop(m, 100, 1) != MOSQ_ERR_SUCCESS) break;
+    run.refused = -1;
+    run.last_error.clear();
+    errno = 0;
+    int rc = mosquitto_connect(m, host.c_str(), port, 30);
+    for (int i = 0; rc == MOSQ_ERR_SUCCESS && i < 50 && !run.connected && run.refused < 0; ++i)
+      rc = mosquitto_loop(m, 100, 1);
     if (run.connected) {
       for (int i = 0; i < 3; ++i) mosquitto_loop(m, 10, 1);  // the SUBACK
       return true;
+    }
+    if (say) {
+      std::string why = rc == MOSQ_ERR_SUCCESS && run.refused < 0 ? "no answer in 5 s" : failure(run, rc);
+      std::fprintf(stderr, "brim-fleet: %s:%d: %s\n", host.c_str(), port, why.c_str());
     }
     mosquitto_disconnect(m);
   }
@@ -187,7 +227,9 @@ int main(int argc, char **argv) {
       }
       return argv[++i];
     };
-    if (a == "-H") o.hosts.push_back(value("-H"));
+    if (a == "--help") return usage(stdout);
+    if (a == "-h") o.hosts.push_back(value("-h"));
+    else if (a == "-p") o.port = std::atoi(value("-p"));
     else if (a == "-d") add_list(o.devices, value("-d"));
     else if (a == "-f") {
       const char *f = value("-f");
@@ -197,19 +239,24 @@ int main(int argc, char **argv) {
       }
     } else if (a == "-t") o.timeout_ms = std::atof(value("-t")) * 1000;
     else if (a == "-r") o.rounds = std::atoi(value("-r"));
-    else if (a == "-i") o.interval_ms = std::atoi(value("-i"));
-    else if (a == "-p") o.prefix = value("-p");
+    else if (a == "--interval") o.interval_ms = std::atoi(value("--interval"));
+    else if (a == "--prefix") o.prefix = value("--prefix");
     else if (a == "--cafile") o.cafile = value("--cafile");
     else if (a == "--cert") o.cert = value("--cert");
     else if (a == "--key") o.key = value("--key");
     else if (a == "-u") o.user = value("-u");
     else if (a == "-P") o.password = value("-P");
-    else if (a == "-c") o.client_id = value("-c");
+    else if (a == "-i") o.client_id = value("-i");
     else if (a == "-q") o.quiet = true;
-    else if (a.size() > 1 && a[0] == '-') return usage();
+    else if (a.size() > 1 && a[0] == '-') {
+      std::fprintf(stderr, "brim-fleet: unknown option %s\n", a.c_str());
+      return usage();
+    }
     else args.push_back(a);
   }
-  if (args.empty() || args.size() > 2 || o.devices.empty() || o.rounds < 1 || o.timeout_ms <= 0) return usage();
+  if (args.empty() || args.size() > 2 || o.devices.empty() || o.rounds < 1 || o.timeout_ms <= 0 || o.port < 0 ||
+      o.port > 65535)
+    return usage();
   o.hook = args[0];
   if (args.size() == 2) o.body = args[1];
   if (o.hosts.empty()) o.hosts.push_back("127.0.0.1");
@@ -235,17 +282,26 @@ int main(int argc, char **argv) {
   struct mosquitto *m = mosquitto_new(o.client_id.empty() ? client_id : o.client_id.c_str(), true, &run);
   if (!m) return 2;
   mosquitto_int_option(m, MOSQ_OPT_TCP_NODELAY, 1);
-  if (!o.cafile.empty() && mosquitto_tls_set(m, o.cafile.c_str(), nullptr, o.cert.empty() ? nullptr : o.cert.c_str(),
-                                             o.key.empty() ? nullptr : o.key.c_str(), nullptr) != MOSQ_ERR_SUCCESS) {
-    std::fputs("brim-fleet: cannot use the TLS files given\n", stderr);
-    return 2;
+  if (!o.cafile.empty()) {
+    int rc = mosquitto_tls_set(m, o.cafile.c_str(), nullptr, o.cert.empty() ? nullptr : o.cert.c_str(),
+                               o.key.empty() ? nullptr : o.key.c_str(), nullptr);
+    if (rc != MOSQ_ERR_SUCCESS) {
+      for (const std::string *f : {&o.cafile, &o.cert, &o.key})
+        if (!f->empty() && access(f->c_str(), R_OK) != 0) {
+          std::fprintf(stderr, "brim-fleet: cannot read %s: %s\n", f->c_str(), std::strerror(errno));
+          return 2;
+        }
+      std::fprintf(stderr, "brim-fleet: cannot use the TLS files given: %s\n", mosquitto_strerror(rc));
+      return 2;
+    }
   }
   if (!o.user.empty()) mosquitto_username_pw_set(m, o.user.c_str(), o.password.empty() ? nullptr : o.password.c_str());
   mosquitto_connect_callback_set(m, on_connect);
   mosquitto_disconnect_callback_set(m, on_disconnect);
   mosquitto_message_callback_set(m, on_message);
-  if (!connect_any(m, run)) {
-    std::fputs("brim-fleet: no broker answered\n", stderr);
+  mosquitto_log_callback_set(m, on_log);
+  if (!connect_any(m, run, true)) {
+    std::fputs("brim-fleet: no broker took the connection\n", stderr);
     return 2;
   }
 
@@ -257,7 +313,7 @@ int main(int argc, char **argv) {
       double until = now_ms() + o.interval_ms;
       while (now_ms() < until) mosquitto_loop(m, 10, 1);
     }
-    if (!run.connected && !connect_any(m, run)) std::fputs("brim-fleet: broker lost; this round goes unanswered\n", stderr);
+    if (!run.connected && !connect_any(m, run, false)) std::fputs("brim-fleet: broker lost; this round goes unanswered\n", stderr);
     double started = now_ms();
     for (Device &d : run.devices) {
       d.latency = -1;
@@ -278,7 +334,7 @@ int main(int argc, char **argv) {
       if (waiting == 0) break;
       if (mosquitto_loop(m, 20, 1) != MOSQ_ERR_SUCCESS) {
         run.connected = false;
-        if (!connect_any(m, run)) usleep(20 * 1000);
+        if (!connect_any(m, run, false)) usleep(20 * 1000);
       }
     }
     // A short grace to see answers that come twice.

@@ -1,8 +1,5 @@
-/* mqtt_rr: sends requests on one topic and matches the replies on topic + "/R", MQTT 3.1.1.
- *
- *   mqtt_rr -h HOST [-h HOST2] [-p PORT] [-i CLIENTID] -t TOPIC [-n COUNT] [-r RATE] [-w MS]
- *           [--cafile F --cert F --key F] [--log FILE] [--label TEXT]
- *   mqtt_rr --respond -h HOST [-p PORT] -t FILTER [-n SECONDS]
+/* brim-rr: sends requests on one topic and matches the replies on topic + "/R", MQTT 3.1.1.
+ * The options and what they do: usage() below, which is also the manual page.
  *
  * Each request's body is {"seq":N}; the responder sends it back. Without -r, one request at a
  * time: the next goes when the reply came or after -w milliseconds (default 2000). With -r, RATE
@@ -94,11 +91,31 @@ static int cmp_double(const void *a, const void *b) {
   return x < y ? -1 : x > y;
 }
 
-static void usage(void) {
-  fprintf(stderr,
-          "usage: mqtt_rr -h HOST [-h HOST2] [-p PORT] [-i CLIENTID] -t TOPIC [-n COUNT] [-r RATE]\n"
-          "               [-w MS] [--cafile F --cert F --key F] [--log FILE] [--label TEXT]\n");
-  exit(2);
+static void usage(FILE *to) {
+  fputs("Usage: brim-rr [OPTION]... -h HOST -t TOPIC\n"
+        "  or:  brim-rr --respond [OPTION]... -h HOST -t FILTER\n"
+        "Sends requests {\"seq\":N} on TOPIC and matches each reply on TOPIC/R to its request (MQTT 3.1.1);\n"
+        "prints one line: LABEL sent= answered= lost= dup= p50= p99= max= (ms) gap= (ms).\n"
+        "\n"
+        "Options:\n"
+        "  -h HOST          broker; up to 4, a lost connection moves to the next\n"
+        "  -p PORT          broker port (default 1883)\n"
+        "  -i CLIENTID      client id (default: the library's)\n"
+        "  -t TOPIC         request topic; with --respond, the filter answered\n"
+        "  -n COUNT         requests to send (default 100); with --respond, seconds to serve (default 3600)\n"
+        "  -r RATE          RATE requests a second whatever the replies do (default: one at a time)\n"
+        "  -w MS            one at a time: how long a request waits for its reply (default 2000)\n"
+        "  --cafile FILE    TLS, trusting the CA in FILE\n"
+        "  --cert FILE      client certificate (with --key)\n"
+        "  --key FILE       client key\n"
+        "  --log FILE       one line per request: seq, send time (s), replies, round trip (ms, -1: none)\n"
+        "  --label TEXT     first word of the result line (default rr)\n"
+        "  --respond        answer instead: every message on FILTER (topic T) is sent back on T/R\n"
+        "  --help           this text\n"
+        "\n"
+        "Exit status: 0 every request answered exactly once, 1 otherwise, 2 bad usage or no connection.\n",
+        to);
+  exit(to == stdout ? 0 : 2);
 }
 
 static int connect_next(struct mosquitto *m, int first) {
@@ -124,7 +141,8 @@ static int settle(struct mosquitto *m, double deadline) {
 int main(int argc, char **argv) {
   for (int i = 1; i < argc; i++) {
     const char *a = argv[i], *v = i + 1 < argc ? argv[i + 1] : NULL;
-    if (!v && strcmp(a, "--respond") != 0) usage();
+    if (!strcmp(a, "--help")) usage(stdout);
+    if (!v && strcmp(a, "--respond") != 0) usage(stderr);
     if (!strcmp(a, "-h") && g.nhosts < kMaxHosts) g.hosts[g.nhosts++] = v;
     else if (!strcmp(a, "-p")) g.port = atoi(v);
     else if (!strcmp(a, "-i")) g.client_id = v;
@@ -138,11 +156,11 @@ int main(int argc, char **argv) {
     else if (!strcmp(a, "--log")) g.log = v;
     else if (!strcmp(a, "--label")) g.label = v;
     else if (!strcmp(a, "--respond")) { g.respond = 1; continue; }
-    else usage();
+    else usage(stderr);
     i++;
   }
   if (g.count < 0) g.count = g.respond ? 3600 : 100;
-  if (!g.nhosts || !g.topic || g.count <= 0) usage();
+  if (!g.nhosts || !g.topic || g.count <= 0) usage(stderr);
   snprintf(g.reply_topic, sizeof g.reply_topic, "%s", g.topic);
   if (!g.respond) snprintf(g.reply_topic, sizeof g.reply_topic, "%s/R", g.topic);
   g.reqs = calloc((size_t)g.count, sizeof *g.reqs);
@@ -153,7 +171,7 @@ int main(int argc, char **argv) {
   mosquitto_int_option(m, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
   mosquitto_int_option(m, MOSQ_OPT_TCP_NODELAY, 1);
   if (g.cafile && mosquitto_tls_set(m, g.cafile, NULL, g.cert, g.key, NULL) != MOSQ_ERR_SUCCESS) {
-    fprintf(stderr, "mqtt_rr: cannot use the TLS files\n");
+    fprintf(stderr, "brim-rr: cannot use the TLS files\n");
     return 2;
   }
   mosquitto_connect_callback_set(m, on_connect);
@@ -161,7 +179,7 @@ int main(int argc, char **argv) {
   mosquitto_subscribe_callback_set(m, on_subscribe);
   mosquitto_message_callback_set(m, on_message);
   if (connect_next(m, 1) != 0 || settle(m, now(CLOCK_MONOTONIC) + 20) != 0) {
-    fprintf(stderr, "mqtt_rr: %s: no connection or no subscription to %s\n", g.label, g.reply_topic);
+    fprintf(stderr, "brim-rr: %s: no connection or no subscription to %s\n", g.label, g.reply_topic);
     return 2;
   }
 
