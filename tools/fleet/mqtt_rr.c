@@ -1,7 +1,7 @@
 /* mqtt_rr: sends requests on one topic and matches the replies on topic + "/R", MQTT 3.1.1.
  *
- *   mqtt_rr -h HOST [-h HOST2] [-p PORT] [-i CLIENTID] -t TOPIC [-n COUNT] [-r RATE] [-w MS]
- *           [--cafile F --cert F --key F] [--log FILE] [--label TEXT]
+ *   mqtt_rr -h HOST [-h HOST2] [-p PORT] [-i CLIENTID] [-u USER -P PASSWORD] -t TOPIC [-n COUNT]
+ *           [-r RATE] [-w MS] [--cafile F --cert F --key F] [--log FILE] [--label TEXT]
  *   mqtt_rr --respond -h HOST [-p PORT] -t FILTER [-n SECONDS]
  *
  * Each request's body is {"seq":N}; the responder sends it back. Without -r, one request at a
@@ -36,7 +36,7 @@ struct request {
 static struct {
   const char *hosts[kMaxHosts];
   int nhosts, host, port;
-  const char *client_id, *topic, *cafile, *cert, *key, *log, *label;
+  const char *client_id, *user, *password, *topic, *cafile, *cert, *key, *log, *label;
   int count;
   double rate, wait_ms;
   char reply_topic[512];
@@ -96,8 +96,9 @@ static int cmp_double(const void *a, const void *b) {
 
 static void usage(void) {
   fprintf(stderr,
-          "usage: mqtt_rr -h HOST [-h HOST2] [-p PORT] [-i CLIENTID] -t TOPIC [-n COUNT] [-r RATE]\n"
-          "               [-w MS] [--cafile F --cert F --key F] [--log FILE] [--label TEXT]\n");
+          "usage: mqtt_rr -h HOST [-h HOST2] [-p PORT] [-i CLIENTID] [-u USER -P PASSWORD] -t TOPIC\n"
+          "               [-n COUNT] [-r RATE] [-w MS] [--cafile F --cert F --key F] [--log FILE]\n"
+          "               [--label TEXT]\n");
   exit(2);
 }
 
@@ -128,6 +129,8 @@ int main(int argc, char **argv) {
     if (!strcmp(a, "-h") && g.nhosts < kMaxHosts) g.hosts[g.nhosts++] = v;
     else if (!strcmp(a, "-p")) g.port = atoi(v);
     else if (!strcmp(a, "-i")) g.client_id = v;
+    else if (!strcmp(a, "-u")) g.user = v;
+    else if (!strcmp(a, "-P")) g.password = v;
     else if (!strcmp(a, "-t")) g.topic = v;
     else if (!strcmp(a, "-n")) g.count = atoi(v);
     else if (!strcmp(a, "-r")) g.rate = atof(v);
@@ -156,6 +159,7 @@ int main(int argc, char **argv) {
     fprintf(stderr, "mqtt_rr: cannot use the TLS files\n");
     return 2;
   }
+  if (g.user && mosquitto_username_pw_set(m, g.user, g.password) != MOSQ_ERR_SUCCESS) return 2;
   mosquitto_connect_callback_set(m, on_connect);
   mosquitto_disconnect_callback_set(m, on_disconnect);
   mosquitto_subscribe_callback_set(m, on_subscribe);
