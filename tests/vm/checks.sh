@@ -28,9 +28,13 @@ passed=0 failed=0
 check() {  # check NAME COMMAND...: one line, ok or FAIL
   if "${@:2}"; then passed=$((passed + 1)); echo "ok   $1"; else failed=$((failed + 1)); echo "FAIL $1"; fi
 }
-# ask TOPIC BODY: the reply, from the LAN side, as an MQTT 5 request with a response topic.
+# On the LAN the bus serves the administrator alone, with the system password (the store's default).
+admin=(-u admin -P hq4729)
+# ask TOPIC BODY: the reply, from the LAN side as the administrator, as an MQTT 5 request whose
+# response topic is the reply topic (the only one it may read).
 ask() {
-  vm lan "$dir" -- sh -c 'mosquitto_rr -h "$BRIM_VM_ROUTER" -t "$1" -e brim-vm/reply -m "$2" -W 10' _ "$@"
+  vm lan "$dir" -- sh -c 't=$1 m=$2 && shift 2 && mosquitto_rr -h "$BRIM_VM_ROUTER" "$@" -t "$t" -e "$t/R" -m "$m" -W 10' \
+    _ "$@" "${admin[@]}"
 }
 field() { sed -n "s/.*\"$1\":[[:space:]]*\"\{0,1\}\([^\",}]*\).*/\1/p" <<<"$2"; }
 seconds() { awk -F';' '{ print ((($1 * 24) + $2) * 60 + $3) * 60 + $4 }' <<<"$1"; }
@@ -87,7 +91,7 @@ r=$(ask router/set_hostname '{"hostname":"brim-vm","wtime":"0","reserv":""}')
 check "a host name change is answered" test "$(field success "$r")" = true
 check "a host name change reaches /etc/hosts" \
   test "$(vm exec "$dir" -- cat /etc/hosts)" = "$(printf '192.168.0.1\tbrim-vm')"
-vm lan "$dir" -- sh -c '"$1" -h "$BRIM_VM_ROUTER" -t router/echo -n 200 --label lan' _ "$hb/brim-rr" >"$run/rr.txt" &&
+vm lan "$dir" -- sh -c 'exec "$@" -h "$BRIM_VM_ROUTER" -t router/echo -n 200 --label lan' _ "$hb/brim-rr" "${admin[@]}" >"$run/rr.txt" &&
   rr_ok=1 || rr_ok=
 cat "$run/rr.txt"
 check "200 requests from the LAN, every reply matched once" test -n "$rr_ok"
