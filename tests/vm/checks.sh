@@ -60,6 +60,7 @@ ok() { if eval "$2"; then echo "ok   $1"; else echo "FAIL $1"; fi; }
 ok "the kernel is MIPS" "[ \"\$(uname -m)\" = mips ]"
 ok "brim_init ran once at boot and exited 0" "[ \"\$(cat /var/log/brim_init.status)\" = 0 ] && [ \"\$(grep -c ^vz_daemon /var/log/brim.journal)\" = 1 ]"
 for p in vz_broker brim_sub vz_daemon; do ok "$p runs" "pidof $p >/dev/null"; done
+ok "the broker runs as its own user" "[ \"\$(stat -c %U /proc/\$(pidof vz_broker))\" = mosquitto ]"
 ok "/etc/hosts is the LAN address and the host name" "[ \"\$(cat /etc/hosts)\" = \"\$(printf \"192.168.0.1\\tbrimrouter\")\" ]"
 ok "the language file is the English one, linked for the web pages" "cmp -s /var/js/language.js /web_brim/js/language_en.js && [ \"\$(readlink /web_brim/js/language.js)\" = /var/js/language.js ]"
 ok "the update flag is cleared" "[ \"\$(cat /tmp/update_flag)\" = 0 ]"
@@ -96,6 +97,32 @@ vm lan "$dir" -- sh -c 'exec "$@" -h "$BRIM_VM_ROUTER" -t router/echo -n 200 --l
 cat "$run/rr.txt"
 check "200 requests from the LAN, every reply matched once" test -n "$rr_ok"
 rss_vm=$(vm exec "$dir" -- sh -c 'sed -n "s/^VmRSS:[[:space:]]*//p" /proc/$(pidof brim_sub)/status')
+
+# Strangers: refused at the door (not authorised, 5), so they receive nothing and send nothing.
+refused() {  # refused [CREDENTIALS...]
+  vm lan "$dir" -- sh -c 'seen=$(mosquitto_sub -h "$BRIM_VM_ROUTER" "$@" -t "#" -C 1 -W 5 2>/dev/null); s=$?
+    mosquitto_pub -h "$BRIM_VM_ROUTER" "$@" -t router/set_hostname -m "{\"hostname\":\"x\"}" 2>/dev/null
+    [ $? = 5 ] && [ $s = 5 ] && [ -z "$seen" ]' _ "$@"
+}
+check "the bus refuses an anonymous LAN client: it reads and sends nothing" refused
+check "the bus refuses the administrator with a wrong password" refused -u admin -P hq4728
+# The administrator's "#" gets the reply to a status request, never the request itself.
+replies_only() {
+  test "$(vm lan "$dir" -- sh -c 'mosquitto_sub -h "$BRIM_VM_ROUTER" "$@" -t "#" -F %t -W 2 2>/dev/null & sleep 0.5
+    mosquitto_pub -h "$BRIM_VM_ROUTER" "$@" -t router/status -m "{}"; wait' _ "${admin[@]}" | sort -u)" = router/status/R
+}
+check "the administrator reads the replies only" poll 5 replies_only
+# From the ISP's side, no port the router listens on (any address), nor a usual service's, answers
+# on its WAN address.
+wan_closed() {
+  local ports=() st a rest wan
+  wan=$(field wan_ip "$(ask router/status '{}')")
+  while read -r _ a _ st rest; do [ "$st" = 0A ] && ports+=("$((16#${a##*:}))"); done < <(vm exec "$dir" -- cat /proc/net/tcp)
+  in_isp_range "$wan" && [ ${#ports[@]} -gt 0 ] && nsenter --net="$(cat "$dir/isp-netns")" bash -c 'for p in "${@:2}"; do
+    ! timeout 2 bash -c "exec 3<>/dev/tcp/$1/$p" 2>/dev/null || { echo "port $p answers"; exit 1; }; done' _ \
+    "$wan" "${ports[@]}" 22 23 80 443 8883
+}
+check "from the ISP, no port of the WAN address answers" wan_closed
 
 say "our unit suite on the MIPS kernel"
 check "the unit suite passes in the guest" vm exec "$dir" --timeout 900 -- sh -c \
