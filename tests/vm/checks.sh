@@ -28,14 +28,11 @@ passed=0 failed=0
 check() {  # check NAME COMMAND...: one line, ok or FAIL
   if "${@:2}"; then passed=$((passed + 1)); echo "ok   $1"; else failed=$((failed + 1)); echo "FAIL $1"; fi
 }
-# On the LAN the bus serves the administrator alone, with the system password (the store's default).
-admin=(-u admin -P hq4729)
-# ask TOPIC BODY: the reply, from the LAN side as the administrator, as an MQTT 5 request whose
-# response topic is the reply topic (the only one it may read).
+# ask TOPIC BODY: the reply to the administrator (the LAN admits no one else), MQTT 5, response topic TOPIC/R.
 ask() {
-  vm lan "$dir" -- sh -c 't=$1 m=$2 && shift 2 && mosquitto_rr -h "$BRIM_VM_ROUTER" "$@" -t "$t" -e "$t/R" -m "$m" -W 10' \
-    _ "$@" "${admin[@]}"
+  vm lan "$dir" -- sh -c 'mosquitto_rr -h "$BRIM_VM_ROUTER" -u admin -P hq4729 -t "$1" -e "$1/R" -m "$2" -W 10' _ "$@"
 }
+admin=(-u admin -P hq4729)
 field() { sed -n "s/.*\"$1\":[[:space:]]*\"\{0,1\}\([^\",}]*\).*/\1/p" <<<"$2"; }
 seconds() { awk -F';' '{ print ((($1 * 24) + $2) * 60 + $3) * 60 + $4 }' <<<"$1"; }
 in_isp_range() { [[ $1 =~ ^100\.64\.[0-3]\.[0-9]+$ ]]; }
@@ -98,30 +95,20 @@ cat "$run/rr.txt"
 check "200 requests from the LAN, every reply matched once" test -n "$rr_ok"
 rss_vm=$(vm exec "$dir" -- sh -c 'sed -n "s/^VmRSS:[[:space:]]*//p" /proc/$(pidof brim_sub)/status')
 
-# Strangers: refused at the door (not authorised, 5), so they receive nothing and send nothing.
-refused() {  # refused [CREDENTIALS...]
-  vm lan "$dir" -- sh -c 'seen=$(mosquitto_sub -h "$BRIM_VM_ROUTER" "$@" -t "#" -C 1 -W 5 2>/dev/null); s=$?
-    mosquitto_pub -h "$BRIM_VM_ROUTER" "$@" -t router/set_hostname -m "{\"hostname\":\"x\"}" 2>/dev/null
-    [ $? = 5 ] && [ $s = 5 ] && [ -z "$seen" ]' _ "$@"
-}
+# Strangers are refused (not authorised, 5): they read nothing, send nothing. The administrator's
+# "#" gets the reply, never the request.
+refused() { vm lan "$dir" -- sh -c 'r=$(mosquitto_sub -h "$BRIM_VM_ROUTER" "$@" -t "#" -C 1 -W 5); s=$?
+  mosquitto_pub -h "$BRIM_VM_ROUTER" "$@" -t router/status -m "{}"; [ $? = 5 ] && [ $s = 5 ] && [ -z "$r" ]' _ "$@" 2>/dev/null; }
 check "the bus refuses an anonymous LAN client: it reads and sends nothing" refused
 check "the bus refuses the administrator with a wrong password" refused -u admin -P hq4728
-# The administrator's "#" gets the reply to a status request, never the request itself.
-replies_only() {
-  test "$(vm lan "$dir" -- sh -c 'mosquitto_sub -h "$BRIM_VM_ROUTER" "$@" -t "#" -F %t -W 2 2>/dev/null & sleep 0.5
-    mosquitto_pub -h "$BRIM_VM_ROUTER" "$@" -t router/status -m "{}"; wait' _ "${admin[@]}" | sort -u)" = router/status/R
-}
+replies_only() { test "$(vm lan "$dir" -- sh -c 'mosquitto_sub -h "$BRIM_VM_ROUTER" "$@" -t "#" -F %t -W 2 & sleep 0.5
+  mosquitto_pub -h "$BRIM_VM_ROUTER" "$@" -t router/status -m "{}"; wait' _ "${admin[@]}" 2>/dev/null | sort -u)" = router/status/R; }
 check "the administrator reads the replies only" poll 5 replies_only
-# From the ISP's side, no port the router listens on (any address), nor a usual service's, answers
-# on its WAN address.
-wan_closed() {
-  local ports=() st a rest wan
-  wan=$(field wan_ip "$(ask router/status '{}')")
-  while read -r _ a _ st rest; do [ "$st" = 0A ] && ports+=("$((16#${a##*:}))"); done < <(vm exec "$dir" -- cat /proc/net/tcp)
-  in_isp_range "$wan" && [ ${#ports[@]} -gt 0 ] && nsenter --net="$(cat "$dir/isp-netns")" bash -c 'for p in "${@:2}"; do
-    ! timeout 2 bash -c "exec 3<>/dev/tcp/$1/$p" 2>/dev/null || { echo "port $p answers"; exit 1; }; done' _ \
-    "$wan" "${ports[@]}" 22 23 80 443 8883
-}
+wan_closed() {  # from the ISP's side: no port the router listens on, nor a usual one, answers on its WAN address
+  local a st ports=(22 23 80 443 8883) wan && wan=$(field wan_ip "$(ask router/status '{}')")
+  while read -r _ a _ st _; do [ "$st" = 0A ] && ports+=("$((16#${a##*:}))"); done < <(vm exec "$dir" -- cat /proc/net/tcp)
+  in_isp_range "$wan" && [ ${#ports[@]} -gt 5 ] && nsenter --net="$(cat "$dir/isp-netns")" bash -c 'for p in "${@:2}"; do
+    ! timeout 2 bash -c "exec 3<>/dev/tcp/$1/$p" 2>/dev/null || exit 1; done' _ "$wan" "${ports[@]}"; }
 check "from the ISP, no port of the WAN address answers" wan_closed
 
 say "our unit suite on the MIPS kernel"
