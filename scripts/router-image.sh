@@ -11,8 +11,9 @@
 #
 # The root file system is what a firmware holds: Debian's mipsel busybox (dynamic; its static
 # build only for the two applets the dynamic one lacks, passwd and telnetd), mosquitto as the
-# firmware's broker, the C library and the libraries these need (found from their NEEDED entries),
-# the Ethernet drivers as kernel modules; our part installed as a firmware build installs it;
+# firmware's broker (and mosquitto_passwd, which writes its password file at boot), the C library
+# and the libraries these need (found from their NEEDED entries), the Ethernet drivers as kernel
+# modules; our part installed as a firmware build installs it;
 # stand-ins only for what only the vendor has (the store and MQTT client libraries, the factory
 # store, flash, sysconf, iwpriv, init.sh, killsh.sh, vz_daemon, vz_broker, the Ethernet driver's
 # WAN link request); image/ laid over it (init, rcS, the router's /etc).
@@ -131,6 +132,7 @@ echo /usr/lib/libbrim_ethdriver.so >"$root/etc/ld.so.preload"
 cp platform/factory.store "$root/etc/apmib.store"
 cp platform/web_brim/js/language_*.js "$root/web_brim/js/"
 cp "$out/debs/usr/sbin/mosquitto" "$root/usr/sbin/"
+cp "$out/debs/usr/bin/mosquitto_passwd" "$root/usr/bin/"
 
 # Every library the programs need, and what those need in turn.
 needed() { "${cross}readelf" -d "$1" 2>/dev/null | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'; }
@@ -145,7 +147,7 @@ find_lib() {
 # The loader, and libgcc_s, which the C library opens itself to unwind a thread that exits (the
 # broker's bridge thread does): no NEEDED entry names it.
 cp -L "$sysroot/lib/ld.so.1" "$sysroot/lib/libgcc_s.so.1" "$root/lib/"
-queue=("$root/bin/busybox" "$root/usr/sbin/mosquitto" "$root/usr/bin/brim_init" "$root/usr/bin/apmib"
+queue=("$root/bin/busybox" "$root/usr/sbin/mosquitto" "$root/usr/bin/mosquitto_passwd" "$root/usr/bin/brim_init" "$root/usr/bin/apmib"
   "$root/usr/lib/libbrim_ethdriver.so" "$root/usr/lib/brim/modules/"*.so)
 declare -A seen=()
 while [ ${#queue[@]} -gt 0 ]; do

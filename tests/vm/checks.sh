@@ -28,10 +28,11 @@ passed=0 failed=0
 check() {  # check NAME COMMAND...: one line, ok or FAIL
   if "${@:2}"; then passed=$((passed + 1)); echo "ok   $1"; else failed=$((failed + 1)); echo "FAIL $1"; fi
 }
-# ask TOPIC BODY: the reply, from the LAN side, as an MQTT 5 request with a response topic.
+# ask TOPIC BODY: the reply to the administrator (the LAN admits no one else), MQTT 5, response topic TOPIC/R.
 ask() {
-  vm lan "$dir" -- sh -c 'mosquitto_rr -h "$BRIM_VM_ROUTER" -t "$1" -e brim-vm/reply -m "$2" -W 10' _ "$@"
+  vm lan "$dir" -- sh -c 'mosquitto_rr -h "$BRIM_VM_ROUTER" -u admin -P hq4729 -t "$1" -e "$1/R" -m "$2" -W 10' _ "$@"
 }
+admin=(-u admin -P hq4729)
 field() { sed -n "s/.*\"$1\":[[:space:]]*\"\{0,1\}\([^\",}]*\).*/\1/p" <<<"$2"; }
 seconds() { awk -F';' '{ print ((($1 * 24) + $2) * 60 + $3) * 60 + $4 }' <<<"$1"; }
 in_isp_range() { [[ $1 =~ ^100\.64\.[0-3]\.[0-9]+$ ]]; }
@@ -56,6 +57,7 @@ ok() { if eval "$2"; then echo "ok   $1"; else echo "FAIL $1"; fi; }
 ok "the kernel is MIPS" "[ \"\$(uname -m)\" = mips ]"
 ok "brim_init ran once at boot and exited 0" "[ \"\$(cat /var/log/brim_init.status)\" = 0 ] && [ \"\$(grep -c ^vz_daemon /var/log/brim.journal)\" = 1 ]"
 for p in vz_broker brim_sub vz_daemon; do ok "$p runs" "pidof $p >/dev/null"; done
+ok "the broker runs as its own user" "[ \"\$(stat -c %U /proc/\$(pidof vz_broker))\" = mosquitto ]"
 ok "/etc/hosts is the LAN address and the host name" "[ \"\$(cat /etc/hosts)\" = \"\$(printf \"192.168.0.1\\tbrimrouter\")\" ]"
 ok "the language file is the English one, linked for the web pages" "cmp -s /var/js/language.js /web_brim/js/language_en.js && [ \"\$(readlink /web_brim/js/language.js)\" = /var/js/language.js ]"
 ok "the update flag is cleared" "[ \"\$(cat /tmp/update_flag)\" = 0 ]"
@@ -87,11 +89,27 @@ r=$(ask router/set_hostname '{"hostname":"brim-vm","wtime":"0","reserv":""}')
 check "a host name change is answered" test "$(field success "$r")" = true
 check "a host name change reaches /etc/hosts" \
   test "$(vm exec "$dir" -- cat /etc/hosts)" = "$(printf '192.168.0.1\tbrim-vm')"
-vm lan "$dir" -- sh -c '"$1" -h "$BRIM_VM_ROUTER" -t router/echo -n 200 --label lan' _ "$hb/brim-rr" >"$run/rr.txt" &&
+vm lan "$dir" -- sh -c 'exec "$@" -h "$BRIM_VM_ROUTER" -t router/echo -n 200 --label lan' _ "$hb/brim-rr" "${admin[@]}" >"$run/rr.txt" &&
   rr_ok=1 || rr_ok=
 cat "$run/rr.txt"
 check "200 requests from the LAN, every reply matched once" test -n "$rr_ok"
 rss_vm=$(vm exec "$dir" -- sh -c 'sed -n "s/^VmRSS:[[:space:]]*//p" /proc/$(pidof brim_sub)/status')
+
+# Strangers are refused (not authorised, 5): they read nothing, send nothing. The administrator's
+# "#" gets the reply, never the request.
+refused() { vm lan "$dir" -- sh -c 'r=$(mosquitto_sub -h "$BRIM_VM_ROUTER" "$@" -t "#" -C 1 -W 5); s=$?
+  mosquitto_pub -h "$BRIM_VM_ROUTER" "$@" -t router/status -m "{}"; [ $? = 5 ] && [ $s = 5 ] && [ -z "$r" ]' _ "$@" 2>/dev/null; }
+check "the bus refuses an anonymous LAN client: it reads and sends nothing" refused
+check "the bus refuses the administrator with a wrong password" refused -u admin -P hq4728
+replies_only() { test "$(vm lan "$dir" -- sh -c 'mosquitto_sub -h "$BRIM_VM_ROUTER" "$@" -t "#" -F %t -W 2 & sleep 0.5
+  mosquitto_pub -h "$BRIM_VM_ROUTER" "$@" -t router/status -m "{}"; wait' _ "${admin[@]}" 2>/dev/null | sort -u)" = router/status/R; }
+check "the administrator reads the replies only" poll 5 replies_only
+wan_closed() {  # from the ISP's side: no port the router listens on, nor a usual one, answers on its WAN address
+  local a st ports=(22 23 80 443 8883) wan && wan=$(field wan_ip "$(ask router/status '{}')")
+  while read -r _ a _ st _; do [ "$st" = 0A ] && ports+=("$((16#${a##*:}))"); done < <(vm exec "$dir" -- cat /proc/net/tcp)
+  in_isp_range "$wan" && [ ${#ports[@]} -gt 5 ] && nsenter --net="$(cat "$dir/isp-netns")" bash -c 'for p in "${@:2}"; do
+    ! timeout 2 bash -c "exec 3<>/dev/tcp/$1/$p" 2>/dev/null || exit 1; done' _ "$wan" "${ports[@]}"; }
+check "from the ISP, no port of the WAN address answers" wan_closed
 
 say "our unit suite on the MIPS kernel"
 check "the unit suite passes in the guest" vm exec "$dir" --timeout 900 -- sh -c \

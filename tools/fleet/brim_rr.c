@@ -33,7 +33,7 @@ struct request {
 static struct {
   const char *hosts[kMaxHosts];
   int nhosts, host, port;
-  const char *client_id, *topic, *cafile, *cert, *key, *log, *label;
+  const char *client_id, *user, *password, *topic, *cafile, *cert, *key, *log, *label;
   int count;
   double rate, wait_ms;
   char reply_topic[512];
@@ -101,6 +101,8 @@ static void usage(FILE *to) {
         "  -h HOST          broker; up to 4, a lost connection moves to the next\n"
         "  -p PORT          broker port (default 1883)\n"
         "  -i CLIENTID      client id (default: the library's)\n"
+        "  -u USER          user name for a broker that asks (with -P)\n"
+        "  -P PASSWORD      its password\n"
         "  -t TOPIC         request topic; with --respond, the filter answered\n"
         "  -n COUNT         requests to send (default 100); with --respond, seconds to serve (default 3600)\n"
         "  -r RATE          RATE requests a second whatever the replies do (default: one at a time)\n"
@@ -146,6 +148,8 @@ int main(int argc, char **argv) {
     if (!strcmp(a, "-h") && g.nhosts < kMaxHosts) g.hosts[g.nhosts++] = v;
     else if (!strcmp(a, "-p")) g.port = atoi(v);
     else if (!strcmp(a, "-i")) g.client_id = v;
+    else if (!strcmp(a, "-u")) g.user = v;
+    else if (!strcmp(a, "-P")) g.password = v;
     else if (!strcmp(a, "-t")) g.topic = v;
     else if (!strcmp(a, "-n")) g.count = atoi(v);
     else if (!strcmp(a, "-r")) g.rate = atof(v);
@@ -174,6 +178,7 @@ int main(int argc, char **argv) {
     fprintf(stderr, "brim-rr: cannot use the TLS files\n");
     return 2;
   }
+  if (g.user && mosquitto_username_pw_set(m, g.user, g.password) != MOSQ_ERR_SUCCESS) return 2;
   mosquitto_connect_callback_set(m, on_connect);
   mosquitto_disconnect_callback_set(m, on_disconnect);
   mosquitto_subscribe_callback_set(m, on_subscribe);
