@@ -602,9 +602,9 @@ BRIM_API struct brim_hook *brim_hook_register(const char *name, brim_handler_fn 
 /* Heap copy of `s` that the caller frees; ends the process with status 1 for NULL or no memory. */
 BRIM_API char *safe_strdup(const char *s);
 /* Dispatch (the subscriber that vz_sub starts): at start it dlopen()s every "*.so" of one module
- * directory (BRIM_MODULE_DIR, default <libdir>/brim/modules of the install prefix: on a router
- * /usr/lib/brim/modules) in name order; a module registers its
- * hooks from a constructor. A message on topic T goes to the first hook named like T's LAST level
+ * directory (BRIM_MODULE_DIR, else <libdir>/brim/modules of the prefix the build was configured
+ * with: /usr/lib/brim/modules on a router) in name order; a module registers its hooks from a
+ * constructor. A message on topic T goes to the first hook named like T's LAST level
  * ("home/dev1/status" -> "status") with (client, T, request object), and the request is freed
  * after the handler returns: copy what you keep. The handler answers on T + "/R" with the reply
  * functions. Never dispatched: topics ending in "/R", topics over 253 characters (no reply fits).

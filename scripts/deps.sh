@@ -3,7 +3,7 @@
 # ones, quietly, so running it again costs a few dpkg queries.
 set -euo pipefail
 USAGE="usage: bash scripts/deps.sh
-Installs the Debian packages the build, the sandbox and the tests needs when they are missing (as root)."
+Installs the Debian packages the build, the sandbox and the tests need when they are missing (as root)."
 . "$(dirname "${BASH_SOURCE[0]}")/lib/usage.sh"
 usage_args 0 "$@"
 packages=(build-essential cmake ninja-build pkg-config libcjson-dev libmosquitto-dev mosquitto
