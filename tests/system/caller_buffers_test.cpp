@@ -4,12 +4,12 @@
 // where a fault is a failed row rather than the end of the suite.
 #include <arpa/inet.h>
 #include <sys/mman.h>
-#include <sys/wait.h>
 
 #include <cstring>
 #include <functional>
 
 #include "brimlib.h"
+#include "tests/support/in_child.h"
 #include "tests/support/sandbox_env.h"
 #include "tests/support/wireless_double.h"
 
@@ -24,26 +24,6 @@ char *guarded(size_t size, char fill = 'x') {
   if (base == MAP_FAILED || mprotect(base + page, page, PROT_NONE) != 0) std::abort();
   std::memset(base + page - size, fill, size);
   return base + page - size;
-}
-
-// The text a call leaves, from a child; "<fault N>" when the child died of signal N.
-std::string in_child(const std::function<std::string()> &call) {
-  int fds[2];
-  if (pipe(fds) != 0) return "<no pipe>";
-  std::fflush(nullptr);
-  pid_t pid = fork();
-  if (pid == 0) {
-    std::string out = call();
-    _exit(write(fds[1], out.data(), out.size()) == static_cast<ssize_t>(out.size()) ? 0 : 1);
-  }
-  close(fds[1]);
-  std::string out;
-  char b[256];
-  for (ssize_t n; (n = read(fds[0], b, sizeof b)) > 0;) out.append(b, static_cast<size_t>(n));
-  close(fds[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFSIGNALED(status) ? "<fault " + std::to_string(WTERMSIG(status)) + ">" : out;
 }
 
 std::string lease_texts() {  // all four of getOneDhcpClient's buffers at once

@@ -13,6 +13,7 @@
 #include "brimlib.h"
 #include "brimlib/config/item_ids.h"
 #include "platform/apmib/store.h"
+#include "tests/support/in_child.h"
 #include "tests/support/mqtt_broker.h"
 #include "tests/support/sandbox_env.h"
 
@@ -82,16 +83,7 @@ std::string reader_snapshot() {
 }
 
 std::string fresh_snapshot() {  // of a process that never read anything before
-  char path[] = "/tmp/brim_fresh_XXXXXX";
-  close(mkostemp(path, O_CLOEXEC));
-  std::fflush(nullptr);
-  pid_t pid = fork();
-  if (pid == 0) _exit(write_file(path, apmib_init() ? reader_snapshot() : "<apmib_init failed>") ? 0 : 1);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  std::string out = read_file(path);
-  unlink(path);
-  return status == 0 ? out : out + "<child failed: " + std::to_string(status) + ">";
+  return in_child([] { return apmib_init() ? reader_snapshot() : "<apmib_init failed>"; });
 }
 
 using Faults = SandboxTest;

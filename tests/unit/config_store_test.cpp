@@ -125,18 +125,4 @@ TEST_F(Store, CommitsOfTwoProcessesInEveryInterleavingKeepBothChanges) {
   }
 }
 
-TEST(StoreText, ParserRejectsMalformedInput) {
-  using apmib::LineKind;
-  EXPECT_EQ(apmib::parse_line("").kind, LineKind::Blank);
-  EXPECT_EQ(apmib::parse_line("   # x").kind, LineKind::Blank);
-  for (const char *bad : {"=", "OP_MODE", "OP_MODE = ", "OP_MODE = 99999999999", "IP_ADDR = 1.2.3",
-                          "HOST_NAME = \"a", "HOST_NAME = \"a\\q\"", "HOST_NAME = \"\\x00\"",
-                          "wlan0.IP_ADDR = 1.1.1.1", "wlan0-va5.WLAN_ENCRYPT = 1", "wlan0-vx.WLAN_ENCRYPT = 1"})
-    EXPECT_EQ(apmib::parse_line(bad).kind, LineKind::Bad) << bad;
-  apmib::Line l = apmib::parse_line("!wlan1-va3.WLAN_DISABLED = 1");
-  ASSERT_EQ(l.kind, LineKind::Entry);
-  EXPECT_TRUE(l.unreadable);
-  EXPECT_EQ(l.key.radio * 10 + l.key.slot, 14);
-}
-
 }  // namespace

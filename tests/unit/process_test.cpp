@@ -10,6 +10,7 @@
 #include <atomic>
 #include <thread>
 
+#include "tests/support/in_child.h"
 #include "tests/unit/unit.h"
 
 namespace {
@@ -105,21 +106,7 @@ std::string storm_run() {
 }
 
 TEST(BrimSystem, SignalStormOnCallerAndChildren) {
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  pid_t kid = fork();
-  if (kid == 0) {
-    std::string out = storm_run();
-    _exit(write(fds[1], out.data(), out.size()) == static_cast<ssize_t>(out.size()) ? 0 : 1);
-  }
-  close(fds[1]);
-  char buf[256];
-  ssize_t n = read(fds[0], buf, sizeof buf);
-  close(fds[0]);
-  int status = -1;
-  waitpid(kid, &status, 0);
-  EXPECT_EQ(std::string(buf, n > 0 ? static_cast<size_t>(n) : 0), "0 storm-line 22 1280 0 handler kept mask kept stormed");
-  EXPECT_EQ(status, 0);
+  EXPECT_EQ(brim_test::in_child(storm_run), "0 storm-line 22 1280 0 handler kept mask kept stormed");
 }
 
 // The quoted text as the shell reads it is checked over a hostile corpus in shell_quote_corpus_test.cpp.
