@@ -80,14 +80,17 @@ TEST_F(Injection, InterfaceNamesOfTheChannelQueryAndTakeEffectWlan) {
 // A legitimate argument may hold blanks (several words for init.sh): only texts with shell
 // characters, or too long, are refused.
 TEST_F(Injection, InitScriptArgument) {
-  feed(hostile_corpus("bridge"), [](const std::string &h) { EXPECT_EQ(run_init_script(h.c_str()), -1) << h; }, [](const std::string &h) {
+  const std::string longest = "bridge " + std::string(237, 'b');  // 244 characters: the longest taken
+  Lines texts = hostile_corpus("bridge");
+  texts.push_back(longest + "b");
+  feed(texts, [](const std::string &h) { EXPECT_EQ(run_init_script(h.c_str()), -1) << h; }, [](const std::string &h) {
     return h.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789 \t_-.,:=/") != std::string::npos ||
            h.size() >= 245;
   });
-  pid_t child = run_init_script("bridge");
+  pid_t child = run_init_script(longest.c_str());
   ASSERT_GT(child, 0);
   ASSERT_EQ(waitpid(child, nullptr, 0), child);
-  EXPECT_EQ(journal_lines_of("init.sh"), Lines{"init.sh gw bridge"});
+  EXPECT_EQ(journal_lines_of("init.sh"), Lines{"init.sh gw " + longest});
 }
 
 // Every corpus text that can be a path of at most 214 characters becomes a real file, whose

@@ -45,6 +45,7 @@ TEST_F(Files, WriteTruncatesOrAppendsAndCountsTheNewline) {
   }
   // /dev/full takes the open but refuses every write.
   if (access("/dev/full", W_OK) == 0) EXPECT_EQ(f_write("/dev/full", "abc", 3, WRITE_FLAG_NEWLINE | WRITE_FLAG_APPEND, 0), -1);
+  EXPECT_EQ(f_write(nullptr, "abc", 3, 0, 0), -1);
 }
 
 TEST_F(Files, ReadAtOffsets) {
