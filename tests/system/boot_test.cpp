@@ -147,8 +147,8 @@ TEST_F(Boot, TelnetFollowsItsItemAndAFailedSubscriptionStopsNothing) {
 // Stored passwords and host names arrive as data (their quoting is in boot_text_test); a password
 // with a line break leaves the password alone, a hostile host name gives the default names.
 TEST_F(Boot, HostilePasswordsAndHostNames) {
-  // The second is past the firmware's 105 characters once quoted.
-  for (const std::string &pw : {std::string("s3cret"), std::string(40, '$') + std::string(40, '\\') + "'\"`$(touch /tmp/brim_canary)",
+  // The second, the item's longest (127), is past the firmware's 105 characters once quoted.
+  for (const std::string &pw : {std::string("s3cret"), std::string(40, '$') + std::string(40, '\\') + "'\"`$(touch /tmp/brim_canary)" + std::string(19, 'p'),
                                 std::string("first\ntouch /tmp/brim_canary")}) {
     CmdResult r = boot(store_text("SUPER_PASSWORD", pw) + store_text("HOST_NAME", "a'; touch /tmp/brim_canary; '"));
     EXPECT_EQ(r.status, 0);

@@ -43,6 +43,12 @@ TEST_F(SystemFacts, PortLinks) {
                                                        "Port1 Properties:\n    Up since boot, Link Down\n"));
   EXPECT_STREQ(getPortLinkStaus(), "1,0,");
   EXPECT_TRUE(exists("/tmp/port_status"));
+  std::string many;  // a switch of more ports than the text holds: the first 32
+  for (int i = 0; i < 40; ++i) many += "    Link " + std::string(i < 31 ? "Down" : "Up") + "\n";
+  ASSERT_TRUE(write_file("/tmp/fixtures/port_status", many));
+  std::string want;
+  for (int i = 0; i < 32; ++i) want += i < 31 ? "0," : "1,";
+  EXPECT_EQ(getPortLinkStaus(), want);
   unlink("/tmp/fixtures/port_status");  // no fixture at all: grep finds nothing either
   EXPECT_STREQ(getPortLinkStaus(), "");
   unlink("/tmp/port_status");  // an unopenable listing gives null

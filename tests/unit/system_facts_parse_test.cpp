@@ -19,6 +19,7 @@ TEST(SystemFactsText, UptimeFlashSizeAndPortLines) {
       {h + "mtd0: 00400000 0 \"a\"\nmtd1: 00a00000 0 \"b\"\nmtd2: 00200000 0 \"c\"\nmtd3: 01000000 0 \"not counted\"\n",
        16},
       {"mtd0: zzzz0000\nmtd1: 00800000\n", 8}, {"", 0}, {"mtd0:", 0} /* name at the very end */, {"mtd0: 01", 0},
+      {"mtd0: 0x00800000\nmtd1: 0X400000\n", 4},  // four characters as %x reads them: "0x00" is 0, "0X40" 4 MiB
   };
   for (const auto &[text, mib] : cases) EXPECT_EQ(brim::flash_size_mib(text), mib) << text;
   using brim::PortLine;
