@@ -1,19 +1,22 @@
 #!/usr/bin/env bash
 # Boots a simulated router and shows what the boot did: installs what is missing, builds into
 # build/, then runs brim_init inside the sandbox (with an ISP upstream) and prints its report.
-# With --vm, the whole router emulated instead: the router build (MIPS16e, build-mipsel16) in its image on a
-# MIPS kernel under qemu-system-mipsel, booted by its own init, reported on from inside and from
-# its LAN. Needs root (namespaces).
+# With --vm, the whole router emulated instead: every program on uClibc-ng (scripts/router-sdk.sh),
+# our package built as OpenWrt builds it (build-uclibc), in its image on a MIPS kernel under
+# qemu-system-mipsel, booted by its own init, reported on from inside and from its LAN. Needs root
+# (namespaces).
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 cd "$repo"
 bash scripts/deps.sh
 if [ "${1:-}" = --vm ]; then
-  # The image carries the router build's MIPS16e flavour, on the MIPS32 build's sysroot.
+  # The router as its vendor builds it: every program on uClibc-ng, from the SDK (made once, then
+  # cached), our package built by the OpenWrt line into build-uclibc.
   bash scripts/deps-target.sh
-  bash scripts/build-mipsel16.sh >/dev/null
-  bash scripts/router-image.sh --if-stale build-mipsel16
-  exec sandbox/vm-report build-mipsel16
+  bash scripts/router-sdk.sh >&2
+  bash scripts/firmware-build.sh openwrt build-uclibc >/dev/null
+  bash scripts/router-image.sh --if-stale --libc uclibc build-uclibc
+  exec sandbox/vm-report build-uclibc
 fi
 # The same configuration as the test command's native build, so neither rebuilds for the other.
 cmake -S . -B build -G Ninja -DBRIM_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >build.cmake.log 2>&1 ||
