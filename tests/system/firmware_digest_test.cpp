@@ -39,7 +39,8 @@ TEST(FileMd5, DigestsInLowerCaseOrEmptyText) {
     char out[34];
     std::memset(out, '#', sizeof out);
     testing::internal::CaptureStderr();  // md5sum's complaint about a missing file
-    EXPECT_EQ(Cal_file_md5(path.c_str(), out) + Cal_file_md5(path.c_str(), nullptr), 0);  // no buffer: nothing to do
+    // No buffer, or no path: nothing to do, 0 all the same.
+    EXPECT_EQ(Cal_file_md5(nullptr, out) + Cal_file_md5(path.c_str(), nullptr) + Cal_file_md5(path.c_str(), out), 0);
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(std::string(out, strnlen(out, sizeof out)), digest) << path;
   }

@@ -87,10 +87,18 @@ TEST_F(Injection, InitScriptArgument) {
     return h.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789 \t_-.,:=/") != std::string::npos ||
            h.size() >= 245;
   });
+  // The DHCP server of the pid file is told first (SIGUSR1) and its pid file goes.
+  pid_t dhcpd = fork();
+  if (dhcpd == 0) pause(), _exit(0);
+  BRIM_SH("mkdir -p /var/run && echo " + std::to_string(dhcpd) + " > /var/run/udhcpd.pid");
   pid_t child = run_init_script(longest.c_str());
   ASSERT_GT(child, 0);
   ASSERT_EQ(waitpid(child, nullptr, 0), child);
   EXPECT_EQ(journal_lines_of("init.sh"), Lines{"init.sh gw " + longest});
+  int status = 0;
+  EXPECT_EQ(waitpid(dhcpd, &status, 0), dhcpd);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGUSR1) << status;
+  EXPECT_FALSE(exists("/var/run/udhcpd.pid"));
 }
 
 // Every corpus text that can be a path of at most 214 characters becomes a real file, whose
