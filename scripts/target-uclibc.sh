@@ -59,7 +59,7 @@ set_opt() {  # set_opt NAME VALUE|n
   sed -i -e "/^$1=/d" -e "/^# $1 is not set/d" .config
   if [ "$2" = n ]; then echo "# $1 is not set" >>.config; else echo "$1=$2" >>.config; fi
 }
-say "configuring: defconfig, little endian, NPTL, wide characters (C++), SUSv3 legacy (usleep)"
+say "configuring: defconfig, little endian, NPTL, wide characters (C++), SUSv3 legacy (usleep), as a router's: C99 math, resolver, IPv6, getifaddrs, utmp(x)"
 make -s ARCH=mips defconfig >/dev/null
 set_opt ARCH_WANTS_BIG_ENDIAN n
 set_opt ARCH_WANTS_LITTLE_ENDIAN y
@@ -67,12 +67,22 @@ set_opt HAS_NO_THREADS n
 set_opt UCLIBC_HAS_THREADS_NATIVE y
 set_opt UCLIBC_HAS_WCHAR y  # the C++ headers' <cwchar>, reached through <string_view>
 set_opt UCLIBC_SUSV3_LEGACY y
+# What a router's programs (busybox, mosquitto, OpenSSL, cJSON) want of it: C99 math (isnan,
+# lrint...), the DNS resolver, IPv6, getifaddrs (over netlink, with AI_ADDRCONFIG), utmp and
+# utmpx (login records), %m in printf.
+for o in DO_C99_MATH UCLIBC_HAS_RESOLVER_SUPPORT UCLIBC_HAS_IPV6 UCLIBC_USE_NETLINK \
+  UCLIBC_SUPPORT_AI_ADDRCONFIG UCLIBC_HAS_UTMP UCLIBC_HAS_UTMPX UCLIBC_HAS_PRINTF_M_SPEC; do
+  set_opt $o y
+done
 set_opt KERNEL_HEADERS "\"/usr/${cross%-}/include\""
 set_opt CROSS_COMPILER_PREFIX "\"$cross\""
 set_opt RUNTIME_PREFIX '"/"'
 set_opt DEVEL_PREFIX '"/usr/"'
 set_opt UCLIBC_HAS_ADVANCED_REALTIME y
 make -s olddefconfig >/dev/null
+for o in DO_C99_MATH UCLIBC_HAS_RESOLVER_SUPPORT UCLIBC_HAS_IPV6 UCLIBC_SUPPORT_AI_ADDRCONFIG UCLIBC_HAS_UTMPX; do
+  grep -qx "$o=y" .config || { echo "target-uclibc: $o did not stay set" >&2; exit 1; }
+done
 
 install_root() {  # install_root NAME [MAKE ARGS]: installs the tree as it is built into $work/NAME
   make -s PREFIX="$work/$1" "${@:2}" install >/dev/null
