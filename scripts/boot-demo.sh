@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Boots a simulated router and shows what the boot did: installs what is missing, builds into
 # build/, then runs brim_init inside the sandbox (with an ISP upstream) and prints its report.
-# With --vm, the whole router emulated instead: the router build (MIPS16e, build-mipsel16) in its image on a
-# MIPS kernel under qemu-system-mipsel, booted by its own init, reported on from inside and from
-# its LAN. Needs root (namespaces).
+# With --vm, the whole router emulated instead: every program on uClibc-ng (scripts/router-sdk.sh),
+# our package built as OpenWrt builds it (build-uclibc), in its image on a MIPS kernel under
+# qemu-system-mipsel, booted by its own init, reported on from inside and from its LAN. Needs root
+# (namespaces).
 set -euo pipefail
 USAGE="usage: bash scripts/boot-demo.sh [--vm]
 Boots a simulated router (build/, sandbox/brim-sandbox with an ISP) and prints what the boot did.
---vm: the whole router emulated (build-mipsel16's image under qemu-system-mipsel) instead.
+--vm: the whole router emulated instead: every program on uClibc-ng (the SDK, build-sdk), our
+package built as OpenWrt builds it (build-uclibc), under qemu-system-mipsel.
 Installs what is missing, builds; as root (namespaces)."
 . "$(dirname "${BASH_SOURCE[0]}")/lib/usage.sh"
 . "$(dirname "${BASH_SOURCE[0]}")/lib/progress.sh"
@@ -16,12 +18,14 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 cd "$repo"
 bash scripts/deps.sh
 if [ "${1:-}" = --vm ]; then
-  # The image carries the router build's MIPS16e flavour, on the MIPS32 build's sysroot.
+  # The router as its vendor builds it: every program on uClibc-ng, from the SDK (made once, then
+  # cached), our package built by the OpenWrt line into build-uclibc.
   bash scripts/deps-target.sh
-  run_logged "boot-demo: building build-mipsel16 (the first time: its sysroot, then some minutes)" \
-    build-mipsel16.log bash scripts/build-mipsel16.sh
-  bash scripts/router-image.sh --if-stale build-mipsel16
-  exec sandbox/vm-report build-mipsel16
+  run_logged "boot-demo: making the router SDK (the first time: uClibc-ng, OpenSSL, mosquitto, busybox; some minutes)" \
+    router-sdk.log bash scripts/router-sdk.sh
+  run_logged "boot-demo: building build-uclibc as OpenWrt builds it" build-uclibc.log bash scripts/firmware-build.sh openwrt build-uclibc
+  bash scripts/router-image.sh --if-stale --libc uclibc build-uclibc
+  exec sandbox/vm-report build-uclibc
 fi
 # The same configuration as the test command's native build, so neither rebuilds for the other.
 make_build() {

@@ -37,7 +37,9 @@ field() { sed -n "s/.*\"$1\":[[:space:]]*\"\{0,1\}\([^\",}]*\).*/\1/p" <<<"$2"; 
 seconds() { awk -F';' '{ print ((($1 * 24) + $2) * 60 + $3) * 60 + $4 }' <<<"$1"; }
 in_isp_range() { [[ $1 =~ ^100\.64\.[0-3]\.[0-9]+$ ]]; }
 
-bash scripts/router-image.sh --if-stale "$rb"
+libc=glibc
+[ ! -d "$rb/fw/target" ] || libc=uclibc  # a firmware build's (scripts/firmware-build.sh openwrt)
+bash scripts/router-image.sh --if-stale --libc $libc "$rb"
 cp "$rb/router/size.txt" "$run/image.txt"
 say "booting the router"
 # The unit suite as laid out in its build: the shipped library one level up, the fuzz corpus at
@@ -45,11 +47,21 @@ say "booting the router"
 # by the router's own /tmp).
 ln -s /usr/lib/libbrim.so.0 "$run/libbrim.so"
 sysroot=$(sed -n 's/^BRIM_TARGET_SYSROOT:[A-Z]*=//p' "$rb/CMakeCache.txt")
-vm start "$dir" --add "$rb/tests/modules/echo_module.so:/usr/lib/brim/modules/echo_module.so" \
-  --add "$rb/tests/brim_unit_tests:/opt/brim-tests/tests/brim_unit_tests" --add "$run/libbrim.so:/opt/brim-tests/libbrim.so" \
-  --add "$repo/fuzz/corpus/shell_quote:/opt/brim-tests/fuzz/corpus/shell_quote" \
-  --add "$repo/fuzz/regressions/shell_quote:/opt/brim-tests/fuzz/regressions/shell_quote" \
-  --add "$(readlink -f "$sysroot/lib/libstdc++.so.6"):/lib/libstdc++.so.6"
+units=()
+if [ -x "$rb/tests/brim_unit_tests" ]; then
+  units=(--add "$rb/tests/brim_unit_tests:/opt/brim-tests/tests/brim_unit_tests" --add "$run/libbrim.so:/opt/brim-tests/libbrim.so"
+    --add "$repo/fuzz/corpus/shell_quote:/opt/brim-tests/fuzz/corpus/shell_quote"
+    --add "$repo/fuzz/regressions/shell_quote:/opt/brim-tests/fuzz/regressions/shell_quote"
+    --add "$(readlink -f "$sysroot/lib/libstdc++.so.6"):/lib/libstdc++.so.6")
+  echo_module=$rb/tests/modules/echo_module.so
+else  # a firmware build (the uClibc image) has no tests: the echo handler and the C library probe
+  # from its SDK's compiler, the probe on the image's libbrim.so, cJSON and libmosquitto
+  cc=$repo/build-sdk/bin/mipsel-linux-uclibc-gcc echo_module=$run/echo_module.so
+  "$cc" -shared -fPIC -Os -Iinclude -o "$echo_module" tests/support/echo_module.c
+  "$cc" -Os -Iinclude -o "$run/libc_probe" tests/libc/probe.c -L"$rb" -lbrim -L"$rb/fw/staging/usr/lib" -lapmib
+  units=(--add "$run/libc_probe:/opt/brim-tests/libc_probe")
+fi
+vm start "$dir" --add "$echo_module:/usr/lib/brim/modules/echo_module.so" "${units[@]}"
 
 # Inside: the boot's own results, read by the router's busybox. One line per check.
 vm exec "$dir" -- sh -c '
@@ -111,10 +123,15 @@ wan_closed() {  # from the ISP's side: no port the router listens on, nor a usua
     ! timeout 2 bash -c "exec 3<>/dev/tcp/$1/$p" 2>/dev/null || exit 1; done' _ "$wan" "${ports[@]}"; }
 check "from the ISP, no port of the WAN address answers" wan_closed
 
-say "our unit suite on the MIPS kernel"
-check "the unit suite passes in the guest" vm exec "$dir" --timeout 900 -- sh -c \
+if [ -e "$run/libc_probe" ]; then
+  check "tests/libc/probe.c passes on uClibc-ng" vm exec "$dir" -- sh -c \
+    'mkdir -p /tmp/probe && /opt/brim-tests/libc_probe /tmp/probe >/tmp/probe.log; rc=$?; tail -n 1 /tmp/probe.log; exit $rc'
+else
+  say "our unit suite on the MIPS kernel"
+  check "the unit suite passes in the guest" vm exec "$dir" --timeout 900 -- sh -c \
   'mkdir -p "$1" && ln -sfn /opt/brim-tests/fuzz "$1/fuzz" && cd /tmp &&
   /opt/brim-tests/tests/brim_unit_tests --gtest_brief=1 >/tmp/unit.log 2>&1; rc=$?; tail -n 3 /tmp/unit.log; exit $rc' _ "$repo"
+fi
 
 # Last, as it changes the boot's state: the store turns telnet on, and a boot starts it.
 check "telnetd listens once the store enables it" vm exec "$dir" -- sh -c \
