@@ -221,6 +221,10 @@ if [ ! -f "$full/.done" ]; then
   # The compiler entry as this script makes it (the base holds the one that built it).
   rm -rf "$w/bin" "$w/lib/gcc"
   make_bin "$w"
+  # The archive tools with gcc's LTO plugin, which CMake asks for to optimise a library as a whole.
+  for t in gcc-ar gcc-nm gcc-ranlib; do
+    ln -s "$(command -v ${cross}$t)" "$w/bin/mipsel-linux-uclibc-$t"
+  done
   # The C library's linker script names its parts by absolute paths, which the linker finds only
   # under the sysroot it was given: by name instead, so that a copy of the staging (or a -L on it)
   # links too.
