@@ -17,7 +17,13 @@ if [ -z "${_BRIM_BENCH_NS:-}" ]; then
 fi
 run=$(mktemp -d /tmp/brim-images.XXXXXX)
 mount -t tmpfs -o mode=0700 images "$run"
-trap 'for i in 0 1; do bash sandbox/brim-vm --build "${builds[i]}" stop "$run/vm$i" 2>/dev/null || true; done; umount "$run"; rmdir "$run"' EXIT
+cleanup() {
+  local d
+  for d in "$run"/vm*; do [ ! -d "$d" ] || bash sandbox/brim-vm stop "$d" >/dev/null 2>&1 || true; done
+  umount "$run"
+  rmdir "$run"
+}
+trap cleanup EXIT
 
 # The boot's own checks, in the guest; then the figures, one "name value" a line.
 probe='
@@ -29,9 +35,9 @@ echo "sub_kb $(rss brim_sub)"
 echo "broker_kb $(rss vz_broker)"
 echo "boot_s $(cat /var/log/brim_init.uptime)"'
 boot() {  # boot I MEM: boots image I with MEM MiB, runs the checks; figures in $run/fig$I.MEM
-  local i=$1 mem=$2 dir=$run/vm$1
-  rm -rf "$dir"
-  BRIM_VM_MEM=$mem bash sandbox/brim-vm --build "${builds[i]}" start "$dir" >"$run/boot$i.$mem.log" 2>&1 || return 1
+  local i=$1 mem=$2 dir=$run/vm$1.$2
+  BRIM_VM_MEM=$mem bash sandbox/brim-vm --build "${builds[i]}" start "$dir" >"$run/boot$i.$mem.log" 2>&1 ||
+    { echo "    $(tail -n 1 "$run/boot$i.$mem.log")" >&2; return 1; }
   local ok=1
   bash sandbox/brim-vm --build "${builds[i]}" exec "$dir" --timeout 120 -- sh -c "$probe" >"$run/fig$i.$mem" || ok=0
   [ $ok = 1 ] && bash sandbox/brim-vm --build "${builds[i]}" lan "$dir" -- sh -c \
