@@ -4,6 +4,7 @@
 # kernel start to brim_init's exit, and the smallest guest memory (in 8 MiB steps from 24 MiB) at
 # which each boots and passes the boot's own checks (brim_init exited 0; broker, brim_sub and
 # vz_daemon run; the status request answered from the LAN with the WAN connected).
+# BRIM_BENCH_MIN_MEM: where the search starts (default 24; a boot that never starts costs 180 s).
 #   bash bench/router_images.sh [UCLIBC_BUILD [GLIBC_BUILD]]   # default build-uclibc build-mipsel16
 # Both images must have been made (scripts/router-image.sh --libc uclibc, and the test command's).
 set -euo pipefail
@@ -37,7 +38,7 @@ echo "boot_s $(cat /var/log/brim_init.uptime)"'
 boot() {  # boot I MEM: boots image I with MEM MiB, runs the checks; figures in $run/fig$I.MEM
   local i=$1 mem=$2 dir=$run/vm$1.$2
   BRIM_VM_MEM=$mem bash sandbox/brim-vm --build "${builds[i]}" start "$dir" >"$run/boot$i.$mem.log" 2>&1 ||
-    { echo "    $(tail -n 1 "$run/boot$i.$mem.log")" >&2; return 1; }
+    { echo "    $(tail -n 1 "$run/boot$i.$mem.log")" >&2; bash sandbox/brim-vm stop "$dir" >/dev/null 2>&1; return 1; }
   local ok=1
   bash sandbox/brim-vm --build "${builds[i]}" exec "$dir" --timeout 120 -- sh -c "$probe" >"$run/fig$i.$mem" || ok=0
   [ $ok = 1 ] && bash sandbox/brim-vm --build "${builds[i]}" lan "$dir" -- sh -c \
@@ -52,7 +53,7 @@ for i in 0 1; do
   echo "booting the ${names[i]} image at 256 MiB" >&2
   boot "$i" 256 || { echo "the ${names[i]} image failed its checks at 256 MiB" >&2; exit 1; }
   smallest[i]=none
-  for mem in $(seq 24 8 248); do
+  for mem in $(seq "${BRIM_BENCH_MIN_MEM:-24}" 8 248); do
     echo "  ${names[i]} at $mem MiB" >&2
     if boot "$i" "$mem"; then smallest[i]=$mem; break; fi
   done
