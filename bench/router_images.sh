@@ -8,6 +8,11 @@
 #   bash bench/router_images.sh [UCLIBC_BUILD [GLIBC_BUILD]]   # default build-uclibc build-mipsel16
 # Both images must have been made (scripts/router-image.sh --libc uclibc, and the test command's).
 set -euo pipefail
+USAGE="usage: bash bench/router_images.sh [UCLIBC_BUILD [GLIBC_BUILD]]
+The uClibc router image beside the glibc one, in one run: sizes, memory after boot, the smallest
+guest memory that boots, boot time. Both images made first; as root."
+. "$(dirname "${BASH_SOURCE[0]}")/../scripts/lib/usage.sh"
+usage_args 2 "$@"
 repo=$(cd "$(dirname "$0")/.." && pwd)
 cd "$repo"
 builds=("${1:-build-uclibc}" "${2:-build-mipsel16}")

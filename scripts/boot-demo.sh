@@ -22,7 +22,7 @@ if [ "${1:-}" = --vm ]; then
   # cached), our package built by the OpenWrt line into build-uclibc.
   bash scripts/deps-target.sh
   run_logged "boot-demo: making the router SDK (the first time: uClibc-ng, OpenSSL, mosquitto, busybox; some minutes)" \
-    router-sdk.log bash scripts/router-sdk.sh
+    build-sdk.log bash scripts/router-sdk.sh
   run_logged "boot-demo: building build-uclibc as OpenWrt builds it" build-uclibc.log bash scripts/firmware-build.sh openwrt build-uclibc
   bash scripts/router-image.sh --if-stale --libc uclibc build-uclibc
   exec sandbox/vm-report build-uclibc

@@ -9,13 +9,20 @@
 # installed, BUILD/fw/target what the recipe puts on the router. Then the footprint of libbrim.so
 # and brim_init under these flags against the flash budget.
 set -euo pipefail
+USAGE="usage: bash scripts/firmware-build.sh openwrt|buildroot [BUILD] [SDK]
+Builds our package by the configure line OpenWrt or Buildroot writes from its recipe (contrib/),
+against the router's SDK (default build-sdk, scripts/router-sdk.sh), into BUILD (default
+build-uclibc for openwrt, build-buildroot for buildroot): BUILD/fw/staging and BUILD/fw/target,
+then the footprint against the flash budget."
+. "$(dirname "${BASH_SOURCE[0]}")/lib/usage.sh"
+usage_args 3 "$@"
 repo=$(cd "$(dirname "$0")/.." && pwd)
 cd "$repo"
-system=${1:?usage: firmware-build.sh openwrt|buildroot [BUILD] [SDK]}
+system=${1:-}
 case $system in
   openwrt) build=${2:-build-uclibc} recipe=$repo/contrib/openwrt/brimlib/Makefile ;;
   buildroot) build=${2:-build-buildroot} recipe=$repo/contrib/buildroot/brimlib/brimlib.mk ;;
-  *) echo "firmware-build: openwrt or buildroot, not $system" >&2; exit 2 ;;
+  *) usage_error "openwrt or buildroot, not '$system'" ;;
 esac
 sdk=${3:-$repo/build-sdk}
 [ -x "$sdk/bin/mipsel-linux-uclibc-gcc" ] || { echo "firmware-build: no SDK in $sdk (scripts/router-sdk.sh)" >&2; exit 1; }

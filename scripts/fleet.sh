@@ -8,8 +8,10 @@
 #   bash scripts/fleet.sh [N] [--vm K]   (as root; N >= 4, default 8; BRIM_BUILD_DIR: default build/)
 #
 # --vm K: K of the routers (N-K to N-1, none of those the faults use) are the whole router emulated
-# (sandbox/brim-vm, the image of BRIM_VM_BUILD, default build-mipsel16, made when it is missing):
-# their brokers bridge over TLS from the MIPS guest, and they answer the sweep and a control.
+# (sandbox/brim-vm, the image of BRIM_VM_BUILD, made when it is missing): by default the uClibc
+# router (build-uclibc: the SDK's programs, our package as OpenWrt builds it); a glibc router build
+# (build-mipsel16) boots too. Their brokers bridge over TLS from the MIPS guest, and they answer
+# the sweep and a control.
 #
 # It builds what it needs first (the test command's native configuration when the build directory
 # is new). Everything lives in private mount and PID namespaces, on a tmpfs at BUILD/fleet-run
@@ -48,15 +50,26 @@ if [ -z "${_BRIM_FLEET_INNER:-}" ]; then
   fi
   ninja -C "$build" -j"$(nproc 2>/dev/null || echo 2)" brim_init apmib_tool brim_sh_journal device_status \
     echo_module eth_driver brim-fleet brim-rr >/dev/null
-  vm_build=$(readlink -m "${BRIM_VM_BUILD:-$repo/build-mipsel16}")
+  vm_build=$(readlink -m "${BRIM_VM_BUILD:-$repo/build-uclibc}")
+  vm_echo=$vm_build/tests/modules/echo_module.so
   if [ "$vms" -gt 0 ]; then
-    # The emulated router: the MIPS16e router build on the MIPS32 build's sysroot, and its image,
-    # made again when what it is made of is newer.
     bash "$repo/scripts/deps-target.sh"
-    BRIM_MIPS16_BUILD=$vm_build bash "$repo/scripts/build-mipsel16.sh" brim brim_init modules/all platform/all echo_module >/dev/null
-    bash "$repo/scripts/router-image.sh" --if-stale "$vm_build"
+    if [ ! -e "$vm_build/CMakeCache.txt" ] || [ -d "$vm_build/fw" ]; then
+      # The uClibc router: the SDK, our package by the OpenWrt line (when its image is missing:
+      # scripts/firmware-build.sh makes it again), the echo handler by the SDK's compiler.
+      bash "$repo/scripts/router-sdk.sh" >/dev/null
+      [ -e "$vm_build/router/rootfs.cpio.gz" ] || bash "$repo/scripts/firmware-build.sh" openwrt "$vm_build" >/dev/null
+      vm_echo=$build/echo_module.uclibc.so
+      "$repo/build-sdk/bin/mipsel-linux-uclibc-gcc" -shared -fPIC -Os -I"$repo/include" -o "$vm_echo" \
+        "$repo/tests/support/echo_module.c"
+      bash "$repo/scripts/router-image.sh" --if-stale --libc uclibc "$vm_build"
+    else
+      # A glibc router build: the MIPS16e router build on the MIPS32 build's sysroot.
+      BRIM_MIPS16_BUILD=$vm_build bash "$repo/scripts/build-mipsel16.sh" brim brim_init modules/all platform/all echo_module >/dev/null
+      bash "$repo/scripts/router-image.sh" --if-stale "$vm_build"
+    fi
   fi
-  export _BRIM_FLEET_INNER=1 BRIM_BUILD_DIR=$build BRIM_VM_BUILD=$vm_build
+  export _BRIM_FLEET_INNER=1 BRIM_BUILD_DIR=$build BRIM_VM_BUILD=$vm_build BRIM_VM_ECHO=$vm_echo
   # This script is the PID namespace's init: when it ends, the kernel ends whatever is left in it.
   exec unshare --mount --pid --fork --kill-child --mount-proc --propagation private -- bash "$0" "$@"
 fi
@@ -108,7 +121,7 @@ router_start() {  # router_start K: a fresh sandbox booted from router K's store
     c=$run/cloud/pki/devices/${ids[k]}
     vm --store "$d/store" --isp-netns "$isp_net" start "$d/vm" --add "$c/ca.crt:/etc/brim-cloud/ca.crt" \
       --add "$c/client.crt:/etc/brim-cloud/client.crt" --add "$c/client.key:/etc/brim-cloud/client.key" \
-      --add "$BRIM_VM_BUILD/tests/modules/echo_module.so:/usr/lib/brim/modules/echo_module.so" \
+      --add "$BRIM_VM_ECHO:/usr/lib/brim/modules/echo_module.so" \
       </dev/null >>"$d/sandbox.log" 2>&1 &
     sb[k]=$!
     return 0

@@ -5,7 +5,7 @@
 #   OUT/bin/mipsel-linux-uclibc-{gcc,g++,cc,c++,cpp,ar,ranlib,nm,strip,objcopy,objdump,readelf,ld,as,size}
 #   OUT/staging/{lib,usr/include,usr/lib,usr/lib/pkgconfig,usr/bin,usr/sbin,etc}
 # The staging holds uClibc-ng (scripts/target-uclibc.sh's, with the advanced realtime option),
-# cJSON, OpenSSL 3.0, mosquitto (broker, clients, library), busybox, and our stand-ins for the
+# cJSON, OpenSSL 3.0, mosquitto (broker, clients, mosquitto_passwd, library), busybox, and our stand-ins for the
 # firmware's platform libraries (libapmib.so, libvzmqtt.so in usr/lib, the apmib tool in usr/bin).
 # The sources come through a private apt configuration (its own sources.list with deb-src entries
 # for the Debian archive the machine uses, its own lists and cache); nothing is installed.
@@ -13,6 +13,13 @@
 # uClibc-ng build, the compiler and the functions below that make it; the stand-ins are added on
 # top, keyed by their sources and the part of this script that adds them.
 set -euo pipefail
+USAGE="usage: bash scripts/router-sdk.sh [OUT]
+Makes the router's SDK from Debian's source packages: OUT/bin/mipsel-linux-uclibc-gcc (g++, ar,
+strip, ...) and OUT/staging (uClibc-ng, cJSON, OpenSSL, mosquitto, busybox, our stand-ins for the
+platform libraries). OUT (default build-sdk) is a link into \${BRIM_CACHE:-/var/cache/brimlib}/sdk;
+a cold build takes some minutes, a cached one seconds."
+. "$(dirname "${BASH_SOURCE[0]}")/lib/usage.sh"
+usage_args 1 "$@"
 repo=$(cd "$(dirname "$0")/.." && pwd)
 out=${1:-$repo/build-sdk}
 cache=${BRIM_CACHE:-/var/cache/brimlib}/sdk
@@ -182,7 +189,7 @@ build_base() {
   # only with its AI_ADDRCONFIG option (scripts/target-uclibc.sh sets it).
   grep -q getifaddrs "$w/staging/usr/include/ifaddrs.h" || { echo "router-sdk: uClibc-ng lacks getifaddrs" >&2; exit 1; }
   cmake_pkg "$mq" -DCMAKE_INSTALL_SYSCONFDIR=/etc -DDOCUMENTATION=OFF -DWITH_SRV=OFF -DWITH_WEBSOCKETS=OFF \
-    -DWITH_DLT=OFF -DWITH_SYSTEMD=OFF -DWITH_STATIC_LIBRARIES=OFF -DWITH_PLUGINS=OFF -DWITH_APPS=OFF -DWITH_CJSON=ON \
+    -DWITH_DLT=OFF -DWITH_SYSTEMD=OFF -DWITH_STATIC_LIBRARIES=OFF -DWITH_PLUGINS=OFF -DWITH_APPS=ON -DWITH_CJSON=ON \
     -DOPENSSL_ROOT_DIR="$w/staging/usr" -DCMAKE_CXX_FLAGS_RELEASE="-Os -DNDEBUG" -DWITH_LIB_CPP=OFF
   say "mosquitto built in $((SECONDS - t)) s"
 

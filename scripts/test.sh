@@ -121,13 +121,13 @@ router_libc() {
   BRIM_VM_BUILD=build-mipsel16 bash scripts/router-libc.sh build-libc vm
 }
 
-# The fleet's emulated router boots the router lane's image: the fleet waits for it to be made.
+# The fleet's emulated router boots the SDK lane's uClibc image: the fleet waits for it to be made.
 fleet_run() {
-  while ! grep -Eq '^(passed|failed) +[0-9]+ router image( |$)' "$logs/results" 2>/dev/null; do
-    grep -Eq '^failed +[0-9]+ mipsel build ' "$logs/results" 2>/dev/null && break
+  while ! grep -Eq '^(passed|failed) +[0-9]+ uClibc router image( |$)' "$logs/results" 2>/dev/null; do
+    grep -Eq '^failed +[0-9]+ (router SDK \(uClibc-ng\)|firmware build \(OpenWrt line\)) ' "$logs/results" 2>/dev/null && break
     sleep 2
   done
-  grep -Eq '^passed +[0-9]+ router image$' "$logs/results" || { echo "the router image was not made"; return 1; }
+  grep -Eq '^passed +[0-9]+ uClibc router image$' "$logs/results" || { echo "the uClibc router image was not made"; return 1; }
   bash scripts/fleet.sh 8 --vm 1
 }
 # A lane goes on after a failed step unless the next step needs what failed.
@@ -142,7 +142,7 @@ host_lane() {
     # The subscriber under steady load: every reply checked, its memory must not grow.
     step host "load (sandbox)" bash scripts/load.sh build 45 || true
     # Routers booted by brim_init, bridged to a cloud broker cluster: refused access, faults, figures.
-    # One of them the whole router emulated, booted from the router lane's image.
+    # One of them the whole router emulated, booted from the SDK lane's uClibc image.
     step host "fleet (8 routers, one emulated, cloud cluster)" fleet_run || true
   fi
 }
@@ -150,7 +150,7 @@ router_lane() {
   if step router "mipsel build" mipsel_build; then
     step router "mipsel16 build" mipsel16_build || true
     step router "mipsel footprint" bash scripts/footprint.sh build-mipsel build-mipsel16 mipsel-linux-gnu- || true
-    # The emulated router's image, of the MIPS16e build: the fleet's emulated router boots it too.
+    # The emulated router's image, of the MIPS16e build, for our suites on the MIPS kernel.
     step router "router image" bash scripts/router-image.sh build-mipsel16 || true
     step router "mipsel tests (qemu)" mipsel_tests || true
     step router "emulated router (MIPS kernel, MIPS16e build)" vm_checks || true

@@ -56,7 +56,7 @@ if [ -x "$rb/tests/brim_unit_tests" ]; then
   echo_module=$rb/tests/modules/echo_module.so
 else  # a firmware build (the uClibc image) has no tests: the echo handler and the C library probe
   # from its SDK's compiler, the probe on the image's libbrim.so, cJSON and libmosquitto
-  cc=$repo/build-sdk/bin/mipsel-linux-uclibc-gcc echo_module=$run/echo_module.so
+  cc=$repo/build-sdk/bin/mipsel-linux-uclibc-gcc echo_module=$rb/fw/echo_module.so
   "$cc" -shared -fPIC -Os -Iinclude -o "$echo_module" tests/support/echo_module.c
   "$cc" -Os -Iinclude -o "$run/libc_probe" tests/libc/probe.c -L"$rb" -lbrim -L"$rb/fw/staging/usr/lib" -lapmib
   units=(--add "$run/libc_probe:/opt/brim-tests/libc_probe")
