@@ -24,7 +24,6 @@ enum brim_mib_id : int {
   MIB_HOST_NAME = 198,
   MIB_REPEATER_ENABLED1 = 250,
   MIB_REPEATER_ENABLED2 = 252,
-  MIB_WLAN_WSC_METHOD = 270,
   MIB_WLAN_WSC_CONFIGURED = 272,
   MIB_WLAN_WSC_AUTH = 274,
   MIB_WLAN_WSC_ENC = 275,
@@ -35,12 +34,4 @@ enum brim_mib_id : int {
   MIB_WAN_LINK_MARK = 7008,
   MIB_TELNET_ENABLED = 18051,
   MIB_SUPER_PASSWORD = 18067,
-  // Ours: the bridge of the router's broker to the operator's cloud (written by the broker's start).
-  MIB_CLOUD_ENABLED = 30000,     // 1: bridge to the cloud
-  MIB_CLOUD_ADDRESSES = 30001,   // "HOST[:PORT] HOST[:PORT]...": every node of the cluster
-  MIB_CLOUD_DEVICE_ID = 30002,   // the device's id: its topics are fleet/<id>/...
-  MIB_CLOUD_CLIENT_ID = 30003,   // the client id the cloud gave it (empty: the device id)
-  MIB_CLOUD_CA = 30004,          // paths: the CA of the cluster, the device's certificate, its key
-  MIB_CLOUD_CERT = 30005,
-  MIB_CLOUD_KEY = 30006,
 };
