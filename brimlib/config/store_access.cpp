@@ -2,6 +2,7 @@
 // size), commit with export, LAN address readers, and the wireless selection that the store
 // resolves wireless items against.
 #include <arpa/inet.h>
+#include <cstdio>
 #include <cstring>
 #include <netinet/in.h>
 
@@ -12,21 +13,18 @@
 namespace brim {
 
 bool read_item(int id, void *out, size_t cap) {
-  alignas(8) unsigned char scratch[kItemScratch];
-  std::memset(scratch, 0, sizeof scratch);
+  alignas(8) unsigned char scratch[kItemScratch] = {};
   if (out == nullptr || !apmib_get(id, scratch)) return false;
   std::memcpy(out, scratch, cap < sizeof scratch ? cap : sizeof scratch);
   return true;
 }
 
-bool read_text(int id, char *out, size_t cap) {
-  char scratch[kItemScratch];
-  std::memset(scratch, 0, sizeof scratch);
-  if (out == nullptr || cap == 0 || !apmib_get(id, scratch)) return false;
+void read_text(int id, char *out, size_t cap) {
+  char scratch[kItemScratch] = {};
+  if (out == nullptr || cap == 0 || !apmib_get(id, scratch)) return;
   size_t n = ::strnlen(scratch, cap - 1 < sizeof scratch - 1 ? cap - 1 : sizeof scratch - 1);
   std::memcpy(out, scratch, n);
   out[n] = '\0';
-  return true;
 }
 
 int32_t read_int(int id, int32_t fallback) {
@@ -57,9 +55,8 @@ char *address_item_text(int id, char *buf) {
   struct in_addr a;
   a.s_addr = 0;
   brim::read_item(id, &a, sizeof a);
-  // Copied out of inet_ntoa's own buffer at once; the longest dotted quad is 15 characters.
-  std::strncpy(buf, ::inet_ntoa(a), 15);
-  buf[15] = '\0';
+  // Copied out of inet_ntoa's own buffer at once.
+  std::snprintf(buf, BRIM_IPV4_TEXT_SIZE, "%s", ::inet_ntoa(a));
   return buf;
 }
 

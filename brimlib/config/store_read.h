@@ -15,9 +15,9 @@ inline constexpr size_t kItemScratch = 256;
 // Copies the first `cap` bytes of item `id` into `out`; false with `out` untouched when the item
 // cannot be read.
 bool read_item(int id, void *out, size_t cap);
-// A text item into `out` (`cap` bytes, always terminated, cut to fit); false with `out` untouched
-// when the item cannot be read.
-bool read_text(int id, char *out, size_t cap);
+// A text item into `out` (`cap` bytes, always terminated, cut to fit); `out` untouched when the
+// item cannot be read.
+void read_text(int id, char *out, size_t cap);
 // An integer item, or `fallback` when it cannot be read.
 int32_t read_int(int id, int32_t fallback = 0);
 

@@ -10,7 +10,7 @@ namespace {
 // Every path of up to 214 characters fits, even when each of its characters needs quoting.
 constexpr int kMaxPath = 214;
 constexpr int kQuotedCap = 4 * kMaxPath + 3;
-constexpr size_t kCmdCap = 64 + kQuotedCap;
+constexpr char kCmdFormat[] = "md5sum %s | awk '{print $1}' > /tmp/md5_sum";
 
 }  // namespace
 
@@ -21,9 +21,8 @@ extern "C" int Cal_file_md5(const char *path, char *out) {
   // The path reaches the shell as one quoted word: blanks and shell characters stay in the name.
   char quoted[kQuotedCap];
   if (std::strlen(path) > kMaxPath || brim_shell_quote(path, quoted, sizeof quoted) < 0) return 0;
-  char cmd[kCmdCap];
-  std::memset(cmd, 0, sizeof cmd);
-  std::snprintf(cmd, sizeof cmd, "md5sum %s | awk '{print $1}' > /tmp/md5_sum", quoted);
+  char cmd[sizeof kCmdFormat + kQuotedCap];
+  std::snprintf(cmd, sizeof cmd, kCmdFormat, quoted);
   BrimSystem(cmd, 0);
 
   // Read back at most one digest line: 32 digits, possibly after the backslash that md5sum puts

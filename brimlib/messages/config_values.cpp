@@ -1,5 +1,6 @@
 // Configuration items added to a cJSON object, one member per (name, id) pair.
 #include <arpa/inet.h>
+#include <cstdio>
 #include <cstring>
 #include <netinet/in.h>
 
@@ -28,9 +29,8 @@ int getCfgArrayIP(cJSON *object, int32_t count, const char *const *names, const 
     struct in_addr a;
     a.s_addr = 0;
     brim::read_item(ids[i], &a, sizeof a);
-    char text[32];
-    std::memset(text, 0, sizeof text);
-    std::strncpy(text, ::inet_ntoa(a), sizeof text - 1);
+    char text[BRIM_IPV4_TEXT_SIZE];
+    std::snprintf(text, sizeof text, "%s", ::inet_ntoa(a));
     add_member(object, names[i], cJSON_CreateString(text));
   }
   return 0;

@@ -32,7 +32,7 @@ extern "C" int getOneDhcpClient(char **cursor, uint32_t *left, char *ip, char *m
 
   struct in_addr addr;
   addr.s_addr = rec.yiaddr;
-  if (inet_ntop(AF_INET, &addr, ip, BRIM_LEASE_IP_SIZE) == nullptr) ip[0] = '\0';
+  if (inet_ntop(AF_INET, &addr, ip, BRIM_LEASE_IP_SIZE) == nullptr) *ip = '\0';
   std::snprintf(mac, BRIM_LEASE_MAC_SIZE, "%02X:%02X:%02X:%02X:%02X:%02X", rec.chaddr[0], rec.chaddr[1], rec.chaddr[2],
                 rec.chaddr[3], rec.chaddr[4], rec.chaddr[5]);
   if (rec.expires == 0xFFFFFFFFu)

@@ -87,11 +87,10 @@ int getCmdStr(const char *cmd, char *buf, int size) {
 }
 
 int getCmdVal(const char *cmd) {
-  char buf[64];
-  std::memset(buf, 0, sizeof buf);
+  char buf[64] = {};
   Pipe p(cmd);
   if (!p) return 0;
-  if (read_line(buf, sizeof buf, p.get()) != nullptr) cut_line_end(buf);
+  read_line(buf, sizeof buf, p.get());  // atoi stops at the line end
   return std::atoi(buf);
 }
 
