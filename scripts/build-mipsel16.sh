@@ -19,4 +19,4 @@ mkdir -p "$dir"
 cmake -S "$repo" -B "$dir" -G Ninja -DBRIM_WERROR=ON -DCMAKE_BUILD_TYPE=MinSizeRel \
   -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mipsel-linux-gnu.cmake" -DCMAKE_INSTALL_PREFIX=/usr -DBRIM_MIPS16=ON -DBRIM_POSIX_SPAWN=OFF \
   -DBRIM_TARGET_SYSROOT="$repo/build-mipsel/sysroot" >"$dir.cmake.log" 2>&1 || { cat "$dir.cmake.log" >&2; exit 1; }
-ninja -C "$dir" -j"$jobs" -l"$((jobs + 1))" "$@"
+nice -n 10 ninja -C "$dir" -j"$jobs" -l"$((jobs + 1))" "$@"
