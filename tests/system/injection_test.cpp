@@ -1,6 +1,7 @@
 // Every place where text that is not a constant reaches a shell command, fed one hostile corpus:
 // the canary command in it must never run, and a legitimate value must still arrive intact. The
 // boot's password and host name go through the same kind of corpus in boot_test.cpp.
+#include <algorithm>
 #include <sys/wait.h>
 
 #include <cstring>
@@ -91,10 +92,16 @@ TEST_F(Injection, InitScriptArgument) {
   pid_t dhcpd = fork();
   if (dhcpd == 0) pause(), _exit(0);
   BRIM_SH("mkdir -p /var/run && echo " + std::to_string(dhcpd) + " > /var/run/udhcpd.pid");
+  clear_journal();
   pid_t child = run_init_script(longest.c_str());
   ASSERT_GT(child, 0);
   ASSERT_EQ(waitpid(child, nullptr, 0), child);
   EXPECT_EQ(journal_lines_of("init.sh"), Lines{"init.sh gw " + longest});
+  // The daemons are stopped, the first to the last, before the shell scripts are.
+  Lines cmds = sh_commands();
+  auto at = [&](const char *c) { return std::find(cmds.begin(), cmds.end(), c) - cmds.begin(); };
+  EXPECT_LT(at("killall -9 sleep 2> /dev/null"), at("killall -9 ppp_inet 2> /dev/null"));
+  EXPECT_LT(at("killall -9 ppp_inet 2> /dev/null"), at("killsh.sh"));
   int status = 0;
   EXPECT_EQ(waitpid(dhcpd, &status, 0), dhcpd);
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGUSR1) << status;

@@ -95,7 +95,7 @@ TEST(StringToHex, PairsBecomeBytesAndReadsStopAtTheTerminator) {
   // Exactly sized heap texts: a read past the terminator trips the address sanitizer.
   unsigned char out[3] = {0x55, 0x55, 0x55};
   std::unique_ptr<char[]> text(new char[3]{'0', 'a', '\0'}), one(new char[2]{'7', '\0'});
-  EXPECT_EQ(string_to_hex(text.get(), out, 4) + string_to_hex(one.get(), out, 9), 0);
+  EXPECT_EQ(string_to_hex(text.get(), out, 4) + string_to_hex(one.get(), out, 9) + string_to_hex(nullptr, out, 2), 0);
   EXPECT_EQ(out[1], 0x55);
 }
 
