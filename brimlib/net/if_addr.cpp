@@ -51,7 +51,7 @@ void write_mac(const struct sockaddr &hw, char *out) {
 }
 
 void wan_if_name(char (&name)[32]) {
-  std::memset(name, 0, sizeof name);
+  *name = '\0';  // what a failed store read leaves
   getWanIfName(name);
 }
 

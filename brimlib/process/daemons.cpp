@@ -62,8 +62,7 @@ int getPid(const char *path) {
     std::fputs("Read pid file error!\n", stderr);
     return -1;
   }
-  char line[100];
-  std::memset(line, 0, sizeof line);
+  char line[100] = {};
   (void)std::fgets(line, sizeof line, f.get());
   // As atoi reads it, but clamped: a number past the int range is no overflow.
   long v = std::strtol(line, nullptr, 10);
@@ -73,7 +72,6 @@ int getPid(const char *path) {
 int run_init_script(const char *arg) {
   if (!plain_init_arg(arg)) return -1;
   char buf[256];
-  std::memset(buf, 0, sizeof buf);
   std::snprintf(buf, sizeof buf, "%s/%s.pid", "/var/run", "udhcpd");
   int pid = getPid(buf);
   if (pid > 0) {
