@@ -54,6 +54,9 @@ TEST(NetDevLine, EachLayoutFillsItsCountersAndNothingElse) {
       // The scan stops at the first thing that is not a number; missing counters keep their content.
       {"eth0: 100 7 x 9", NetDevLayout::Compressed,
        {100, 7, M32, M32, M32, M32, M32, M32, M64, M64, M32, M32, M32, M32, M32, M32}},
+      // A sign is taken as strtoull takes it: -1 is the largest counter.
+      {"eth0: -1 +5 -2", NetDevLayout::Compressed,
+       {~0ull, 5, 0xFFFFFFFEu, M32, M32, M32, M32, M32, M64, M64, M32, M32, M32, M32, M32, M32}},
       // A 32-bit counter keeps the low word, as the kernel's own would; an absurd digit run overruns nothing.
       {"eth0: 1 2 4294967297 8589934595 99999999999999999999999 6", NetDevLayout::Compressed,
        {1, 2, 1, 3, 0xF67FFFFFu, 6, M32, M32, M64, M64, M32, M32, M32, M32, M32, M32}},
