@@ -18,7 +18,9 @@
 # neither killed nor survived. A suite that runs past its time limit (BRIM_MUTANTS_TIME_FACTOR,
 # default 3, times its time on the unmutated tree) has hung: killed. Some sandbox tests are flaky:
 # a mutant that fails one is run again (the failing shard); failing twice it is killed, passing
-# then it is unsure, outside the score and listed.
+# then it is unsure, outside the score and listed. A mutant whose objects the compiler makes
+# byte for byte as the unmutated tree's (an unused constant, code that only another configuration
+# compiles) is equivalent: it cannot change what runs, is not run, and is outside the score.
 #
 # Fast without being weaker: every suite stops at its first failing test (--gtest_fail_fast), the
 # unit suite runs first, the sandbox suite runs in BRIM_MUTANTS_SHARDS (default 5) shards in
@@ -115,6 +117,8 @@ cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DBRIM_WERROR=OFF -DBRIM_TESTS=ON -DBRIM_BENCH=OFF -DBRIM_FUZZ=OFF >"$work/cmake.log" 2>&1 ||
   { cat "$work/cmake.log" >&2; die "cmake failed"; }
 ninja -C "$build" -j"$jobs" >"$work/build.log" 2>&1 || { tail -40 "$work/build.log" >&2; die "the unmutated tree does not build"; }
+rm -rf "$work/objs" && mkdir -p "$work/objs"
+(cd "$build" && find . -name '*.o' -exec cp --parents -t "$work/objs" {} +)
 say "tool and build ready in $(secs "$t" "$(now)") s"
 
 # The suites as ctest runs them: the commands and working directories of the tests named unit
@@ -319,7 +323,7 @@ say "$total mutants, seed $seed"
 results=$work/results-$n-$seed.tsv
 printf 'index\tsite\tkind\tchange\tresult\tby\tseconds\n' >"$results"
 declare -a r_site r_kind r_change r_result r_by
-killed=0 survived=0 nobuild=0 unsure=0 errors=0
+killed=0 survived=0 nobuild=0 unsure=0 errors=0 equivalent=0
 start=$(now)
 for ((m = 0; m < total; m++)); do
   IFS=$'\t' read -r idx site kind change <<<"${sample[m]}"
@@ -332,11 +336,17 @@ for ((m = 0; m < total; m++)); do
   diff -u --label "a/$file" --label "b/$file" "$work/pristine" "$src/$file" >"$logs/$m.diff" || true
   result= by=
   rc=0
+  touch "$work/stamp"
   in_background timeout -k 5 "$build_limit" ninja -C "$build" -j"$jobs" >"$logs/$m.build.log" 2>&1 || rc=$?
   if [ "$rc" -ne 0 ]; then
     result="no build"
     [ "$rc" -eq 124 ] && by="build time limit"
+  elif (cd "$build" && find . -name '*.o' -newer "$work/stamp" ! -exec cmp -s {} "$work/objs/{}" \; -print -quit) | grep -q .; then
+    :  # some object differs: run the suites below
   else
+    result=equivalent by="the same objects"
+  fi
+  if [ -z "$result" ]; then
     run_unit "$unit_limit" "$logs/$m.unit.log"
     if [ "$verdict" = pass ]; then
       run_system "$system_limit" "$logs/$m.system" 1 "${filters[@]}"
@@ -363,6 +373,7 @@ for ((m = 0; m < total; m++)); do
     killed) killed=$((killed + 1)) ;;
     survived) survived=$((survived + 1)) ;;
     "no build") nobuild=$((nobuild + 1)) ;;
+    equivalent) equivalent=$((equivalent + 1)) ;;
     unsure) unsure=$((unsure + 1)) ;;
     *) errors=$((errors + 1)) ;;
   esac
@@ -385,6 +396,6 @@ done
 echo
 judged=$((killed + survived))
 score=$(awk -v k="$killed" -v j="$judged" 'BEGIN { if (j) printf "%.1f%%", 100 * k / j; else print "n/a" }')
-say "score: $killed killed / ($killed killed + $survived survived) = $score; $nobuild did not build; $unsure unsure (a sandbox test failed once, then passed); $errors errors"
+say "score: $killed killed / ($killed killed + $survived survived) = $score; $nobuild did not build; $equivalent equivalent (the same objects); $unsure unsure (a sandbox test failed once, then passed); $errors errors"
 say "N=$n SEED=$seed: mutants $wall s (load now: $(cut -d' ' -f1-3 /proc/loadavg)); baseline unit $unit_time s, sandbox shards $shard_wall s"
 say "table in $results; diffs and logs in $logs"
