@@ -22,7 +22,7 @@ bool read_item(int id, void *out, size_t cap) {
 void read_text(int id, char *out, size_t cap) {
   char scratch[kItemScratch] = {};
   if (out == nullptr || cap == 0 || !apmib_get(id, scratch)) return;
-  size_t n = ::strnlen(scratch, cap - 1 < sizeof scratch - 1 ? cap - 1 : sizeof scratch - 1);
+  size_t n = ::strnlen(scratch, (cap < sizeof scratch ? cap : sizeof scratch) - 1);
   std::memcpy(out, scratch, n);
   out[n] = '\0';
 }

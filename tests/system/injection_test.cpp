@@ -56,13 +56,15 @@ class Injection : public SandboxTest {
 
 TEST_F(Injection, InterfaceNamesOfTheChannelQueryAndTakeEffectWlan) {
   auto all = [](const std::string &) { return true; };
-  feed(hostile_corpus("wlan0"), [](const std::string &h) { getWirelessChannel(h.c_str()); }, all);
+  Lines channel_names = hostile_corpus("wlan0");
+  channel_names.push_back("wlan0-va0aaaaaaa");  // 16 characters: one more than a name holds
+  feed(channel_names, [](const std::string &h) { getWirelessChannel(h.c_str()); }, all);
   getWirelessChannel("wlan1-va0");
   EXPECT_EQ(journal_lines_of("iwpriv"), Lines{"iwpriv wlan1-va0 get_mib channel"});
   load_store();
   // Refused names print nothing, with or without a restart, and leave the selection alone.
   Lines names = hostile_corpus("wlan1-va0");
-  names.insert(names.end(), {"wlan0-va0aaaaaaaa", "-a", ""});  // 17 characters; none at all
+  names.insert(names.end(), {"wlan0-va0aaaaaaa", "-a", ""});  // 16 characters; none at all
   wlan_idx = 1, vwlan_idx = 3;
   feed(names, [](const std::string &h) {
     testing::internal::CaptureStdout();
