@@ -60,6 +60,7 @@ TEST_F(Files, ReadAtOffsets) {
   }
   char buf[4];
   EXPECT_EQ(f_read(p("r").c_str(), buf, 0, -1), -1);
+  EXPECT_EQ(f_read(nullptr, buf, 0, 4) + f_read(p("r").c_str(), buf, 0, 0), -1);  // no path; nothing asked
 }
 
 TEST_F(Files, WriteLineModesAndLongLines) {

@@ -149,6 +149,7 @@ TEST(Capture, FirstLineCutToTheBufferAndSilentCommands) {
 
 TEST(Capture, DateTextHasTheTwelveHourForm) {
   char buf[64], ampm[3] = {};
+  std::memset(buf, '#', sizeof buf);  // the terminator must be the function's
   ASSERT_EQ(get_Create_Time(buf), buf);
   ASSERT_EQ(std::strlen(buf), 22u) << buf;
   int y, mo, d, h, mi, s;
