@@ -48,6 +48,17 @@ step() {  # step LANE NAME COMMAND...: one line when it starts, one when it ends
   fi
 }
 
+# Steps of other lanes, by name (an extended regular expression), from the results file.
+ended() { grep -Eq "^(passed|failed) +[0-9]+ $1( |\$)" "$logs/results" 2>/dev/null; }
+passed_step() { grep -Eq "^passed +[0-9]+ $1\$" "$logs/results" 2>/dev/null; }
+failed_step() { grep -Eq "^failed +[0-9]+ $1 " "$logs/results" 2>/dev/null; }
+await() {  # await STEP [NEEDED]: until STEP has ended, or NEEDED (a step it needs) has failed
+  until ended "$1"; do
+    [ -n "${2:-}" ] && failed_step "$2" && return
+    sleep 2
+  done
+}
+
 # The SDK lane is the longest: its builds (nice 5, uClibc-ng 0) go before the other lanes' (10),
 # while every suite runs at the usual priority.
 build() {  # build DIR [cmake options...]; four lanes share the cores
@@ -93,8 +104,8 @@ mipsel_tests() {
 # The whole router emulated (qemu-system-mipsel): its checks compare with the sandbox and drive it
 # with the native build's request client, so they wait for the host lane's native build.
 vm_checks() {
-  while ! grep -Eq '^(passed|failed) +[0-9]+ native build( |$)' "$logs/results" 2>/dev/null; do sleep 2; done
-  grep -Eq '^passed +[0-9]+ native build$' "$logs/results" || { echo "the native build failed"; return 1; }
+  await 'native build'
+  passed_step 'native build' || { echo "the native build failed"; return 1; }
   bash tests/vm/checks.sh build-mipsel16 build
 }
 # The same router build as MIPS16e (BRIM_MIPS16), on build-mipsel's sysroot: what the emulated
@@ -116,20 +127,15 @@ musl_build() {
 # image, once that lane's emulated router is done (one boot at a time).
 router_libc() {
   bash scripts/router-libc.sh build-libc build || return 1
-  while ! grep -Eq '^(passed|failed) +[0-9]+ emulated router' "$logs/results" 2>/dev/null; do
-    grep -Eq '^failed +[0-9]+ mipsel build ' "$logs/results" 2>/dev/null && { echo "the mipsel build failed"; return 1; }
-    sleep 2
-  done
+  await 'emulated router \(MIPS kernel, MIPS16e build\)' 'mipsel build'
+  ! failed_step 'mipsel build' || { echo "the mipsel build failed"; return 1; }
   BRIM_VM_BUILD=build-mipsel16 bash scripts/router-libc.sh build-libc vm
 }
 
 # The fleet's emulated router boots the SDK lane's uClibc image: the fleet waits for it to be made.
 fleet_run() {
-  while ! grep -Eq '^(passed|failed) +[0-9]+ uClibc router image( |$)' "$logs/results" 2>/dev/null; do
-    grep -Eq '^failed +[0-9]+ (router SDK \(uClibc-ng\)|firmware build \(OpenWrt line\)) ' "$logs/results" 2>/dev/null && break
-    sleep 2
-  done
-  grep -Eq '^passed +[0-9]+ uClibc router image$' "$logs/results" || { echo "the uClibc router image was not made"; return 1; }
+  await 'uClibc router image' '(router SDK \(uClibc-ng\)|firmware build \(OpenWrt line\))'
+  passed_step 'uClibc router image' || { echo "the uClibc router image was not made"; return 1; }
   bash scripts/fleet.sh 8 --vm 1
 }
 # A lane goes on after a failed step unless the next step needs what failed.
@@ -182,12 +188,9 @@ checks_lane() {
 # The OpenWrt line's build (build-uclibc) becomes the uClibc router: every program from the SDK,
 # booted and checked as the glibc one is, after it (one boot at a time) and the native build.
 uclibc_vm_checks() {
-  while ! grep -Eq '^(passed|failed) +[0-9]+ emulated router \(MIPS kernel' "$logs/results" 2>/dev/null; do
-    grep -Eq '^failed +[0-9]+ mipsel build ' "$logs/results" 2>/dev/null &&
-      grep -Eq '^(passed|failed) +[0-9]+ native build( |$)' "$logs/results" && break
-    sleep 2
-  done
-  grep -Eq '^passed +[0-9]+ native build$' "$logs/results" || { echo "the native build failed"; return 1; }
+  await 'emulated router \(MIPS kernel, MIPS16e build\)' 'mipsel build'
+  await 'native build'
+  passed_step 'native build' || { echo "the native build failed"; return 1; }
   bash tests/vm/checks.sh build-uclibc build
 }
 sdk_lane() {
